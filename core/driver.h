@@ -1,0 +1,53 @@
+// The Convert action: reader, dataset dialog, intensity shift, writer, report.
+#pragma once
+
+#include <string>
+
+#include "core/powder_pattern.h"
+#include "core/workspace.h"
+#include "formats/registry.h"
+
+namespace qelda {
+
+inline constexpr std::size_t kFailureMessageLength = 100;
+
+// Messages of the driver, word for word.
+inline constexpr const char* kMsgNotAvailable = "THIS DATA FORMAT NOT YET AVAILABLE";
+inline constexpr const char* kMsgUnexpectedEnd = "UNEXPECTED END OF FILE";
+inline constexpr const char* kMsgReadError = "ERROR READING INPUT FILE AFTER LINE";
+inline constexpr const char* kMsgTooManyPoints = "NO. DATA EXCEEDED MAXIMUM OF ";
+inline constexpr const char* kMsgWriteError = "ERROR WRITING OUTPUT FILE";
+inline constexpr const char* kMsgTooLarge = "DATA TOO LARGE FOR OUTPUT FORMAT";
+inline constexpr const char* kMsgOpenInput = "ERROR OPENING INPUT DATA FILE";
+inline constexpr const char* kMsgOpenOutput = "ERROR OPENING OUTPUT DATA FILE";
+
+struct ConversionResult {
+    bool started = false;  // the input format was one of 2-10
+    ConversionStatus read_status = ConversionStatus::done;
+    bool write_attempted = false;  // the output format was one of 2-7
+    ConversionStatus write_status = ConversionStatus::done;
+    std::string failure_message;  // as passed to show_failure, or empty
+
+    // The read succeeded and the writer (if one ran) wrote and committed the file.
+    bool succeeded() const noexcept {
+        return started && read_status == ConversionStatus::done &&
+               (!write_attempted || write_status == ConversionStatus::done);
+    }
+};
+
+// Runs one conversion with units 1 and 2 already open and both paths set. An
+// input format outside 2-10 does nothing; an output format outside 2-7 stops
+// after the intensity shift, leaving unit 2 open and the selection as it is.
+ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId output_format);
+// The same with another format table (tests give stub codecs).
+ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId output_format,
+                                std::span<const FormatInfo> table);
+
+// Adds 0.001 to every intensity when any of them is below 0.001.
+void raise_low_intensities(PowderPattern& record) noexcept;
+
+// The failure message of a read (or, with `writing`, a write) status, blank-padded
+// to 100 characters; an aborted statement's report is returned as it stands.
+std::string failure_message_for(const Workspace& ws, ConversionStatus status, bool writing);
+
+}  // namespace qelda

@@ -1,0 +1,248 @@
+#include "core/fields.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace qelda {
+namespace {
+
+void append_asterisks(std::string& out, int32_t width) {
+    out.append(static_cast<std::size_t>(width), '*');
+}
+
+// True when |value| lies exactly half-way between two multiples of 10^-decimals.
+// value = M * 2^E with M a 53-bit integer; 2 * 10^d * value = M * 5^d * 2^(E+d+1)
+// is an odd integer exactly when M has E+d+1 ... trailing zero bits as below.
+bool is_exact_tie(double value, int32_t decimals) {
+    if (value == 0.0 || decimals > 400) return false;
+    int exponent = 0;
+    const double mantissa = std::frexp(std::fabs(value), &exponent);
+    const auto m = static_cast<uint64_t>(std::ldexp(mantissa, 53));
+    const int e = exponent - 53;
+    const int k = -(e + decimals + 1);
+    if (k < 0 || k >= 64) return false;
+    return std::countr_zero(m) == k;
+}
+
+// Adds one unit in the last place to a digit string such as "12.34" or "9.99".
+void increment_last_digit(std::string& digits) {
+    for (std::size_t i = digits.size(); i-- > 0;) {
+        if (digits[i] == '.') continue;
+        if (digits[i] == '9') {
+            digits[i] = '0';
+            continue;
+        }
+        ++digits[i];
+        return;
+    }
+    digits.insert(digits.begin(), '1');
+}
+
+// |value| rounded to `decimals` places as "int.frac" (no sign); "int." when 0.
+std::string magnitude_digits(double magnitude, int32_t decimals) {
+    char buf[512];
+    const bool tie = is_exact_tie(magnitude, decimals);
+    const int precision = tie ? decimals + 1 : decimals;
+    auto res = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::fixed, precision);
+    std::string digits;
+    if (res.ec != std::errc{}) {
+        // Far beyond any field width; the caller fills the field with asterisks.
+        return std::string(sizeof buf, '9');
+    }
+    digits.assign(buf, res.ptr);
+    if (tie) {
+        digits.pop_back();  // the exact trailing 5
+        if (!digits.empty() && digits.back() == '.') digits.pop_back();
+        increment_last_digit(digits);
+    }
+    if (decimals == 0) digits.push_back('.');
+    return digits;
+}
+
+}  // namespace
+
+bool append_integer_field(std::string& out, int64_t value, int32_t width, int32_t min_digits) {
+    char buf[32];
+    const uint64_t magnitude =
+        value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    auto res = std::to_chars(buf, buf + sizeof buf, magnitude);
+    std::string_view digits(buf, static_cast<std::size_t>(res.ptr - buf));
+    std::size_t zeros = 0;
+    if (min_digits >= 0 && digits.size() < static_cast<std::size_t>(min_digits))
+        zeros = static_cast<std::size_t>(min_digits) - digits.size();
+    if (min_digits == 0 && value == 0) digits = {};  // Iw.0 writes zero as blanks
+    const std::size_t needed = (value < 0 ? 1 : 0) + zeros + digits.size();
+    if (needed > static_cast<std::size_t>(width)) {
+        append_asterisks(out, width);
+        return false;
+    }
+    out.append(static_cast<std::size_t>(width) - needed, ' ');
+    if (value < 0) out.push_back('-');
+    out.append(zeros, '0');
+    out.append(digits);
+    return true;
+}
+
+std::string fixed_digits(double value, int32_t decimals) {
+    std::string digits = magnitude_digits(std::fabs(value), decimals);
+    if (value < 0) digits.insert(digits.begin(), '-');
+    return digits;
+}
+
+bool append_real_field(std::string& out, double value, int32_t width, int32_t decimals) {
+    if (!std::isfinite(value)) {
+        append_asterisks(out, width);
+        return false;
+    }
+    std::string digits = magnitude_digits(std::fabs(value), decimals);
+    const bool negative = value < 0;
+    std::size_t needed = digits.size() + (negative ? 1 : 0);
+    if (needed > static_cast<std::size_t>(width) && digits.size() > 1 && digits[0] == '0' &&
+        digits[1] == '.') {
+        digits.erase(digits.begin());  // the leading 0 goes when the width leaves no room
+        --needed;
+    }
+    if (needed > static_cast<std::size_t>(width)) {
+        append_asterisks(out, width);
+        return false;
+    }
+    out.append(static_cast<std::size_t>(width) - needed, ' ');
+    if (negative) out.push_back('-');
+    out.append(digits);
+    return true;
+}
+
+FieldError parse_integer_field(std::string_view field, int64_t& value) {
+    bool negative = false;
+    bool seen_sign = false;
+    bool seen_digit = false;
+    uint64_t magnitude = 0;
+    for (const char c : field) {
+        if (c == ' ') continue;
+        if ((c == '+' || c == '-') && !seen_sign && !seen_digit) {
+            seen_sign = true;
+            negative = c == '-';
+            continue;
+        }
+        if (c < '0' || c > '9') return FieldError::invalid;
+        seen_digit = true;
+        if (magnitude > (std::numeric_limits<uint64_t>::max() - 9) / 10)
+            return FieldError::out_of_range;
+        magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (seen_sign && !seen_digit) return FieldError::invalid;
+    if (magnitude > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+        return FieldError::out_of_range;
+    value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    return FieldError::none;
+}
+
+FieldError parse_real_field(std::string_view field, int32_t decimals, double& value) {
+    // Gather the mantissa digits without the point, the count of digits after the
+    // point, and the exponent; blanks are ignored everywhere in the field.
+    // Significant digits beyond kKeep change nothing a double can hold; they are
+    // dropped and counted, so that no field ever allocates.
+    constexpr std::size_t kKeep = 80;
+    char mantissa[kKeep + 32];
+    std::size_t kept = 0;
+    int64_t dropped = 0;
+    bool negative = false;
+    bool seen_point = false;
+    bool seen_digit = false;
+    bool any = false;
+    int64_t fraction_digits = 0;
+    int64_t exponent = 0;
+    std::size_t i = 0;
+    const std::size_t n = field.size();
+    auto skip_blanks = [&] {
+        while (i < n && field[i] == ' ') ++i;
+    };
+    skip_blanks();
+    if (i < n && (field[i] == '+' || field[i] == '-')) {
+        negative = field[i] == '-';
+        any = true;
+        ++i;
+    }
+    for (; i < n; ++i) {
+        const char c = field[i];
+        if (c == ' ') continue;
+        if (c >= '0' && c <= '9') {
+            seen_digit = true;
+            any = true;
+            if (kept > 0 || c != '0') {
+                if (kept < kKeep)
+                    mantissa[kept++] = c;
+                else
+                    ++dropped;
+            }
+            if (seen_point) ++fraction_digits;
+            continue;
+        }
+        if (c == '.' && !seen_point) {
+            seen_point = true;
+            any = true;
+            continue;
+        }
+        break;
+    }
+    if (i < n) {
+        // Exponent: E or D then an optionally signed integer, or a sign alone.
+        char c = field[i];
+        if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
+            ++i;
+            skip_blanks();
+            c = i < n ? field[i] : ' ';
+        }
+        bool exp_negative = false;
+        if (c == '+' || c == '-') {
+            exp_negative = c == '-';
+            ++i;
+        }
+        bool exp_digit = false;
+        for (; i < n; ++i) {
+            const char d = field[i];
+            if (d == ' ') continue;
+            if (d < '0' || d > '9') return FieldError::invalid;
+            exp_digit = true;
+            if (exponent < 100000000) exponent = exponent * 10 + (d - '0');
+        }
+        if (!exp_digit || !seen_digit) return FieldError::invalid;
+        if (exp_negative) exponent = -exponent;
+    }
+    if (!any) {
+        value = 0.0;
+        return FieldError::none;
+    }
+    if (!seen_digit) return FieldError::invalid;
+    if (!seen_point) fraction_digits = decimals;
+    if (kept == 0) {
+        value = negative ? -0.0 : 0.0;
+        return FieldError::none;
+    }
+    // The digits stand before an implied point; scale by the decimal exponent.
+    // Digits of the mantissa counted as the fraction are part of the mantissa string.
+    const int64_t scale = exponent - fraction_digits + dropped;
+    // Order of magnitude of the value, to tell overflow from underflow.
+    const int64_t magnitude = static_cast<int64_t>(kept) - 1 + scale;
+    if (magnitude > 400) return FieldError::out_of_range;
+    if (magnitude < -400) {
+        value = negative ? -0.0 : 0.0;
+        return FieldError::none;
+    }
+    mantissa[kept++] = 'e';
+    auto er = std::to_chars(mantissa + kept, mantissa + sizeof mantissa, scale);
+    double parsed = 0.0;
+    auto res = std::from_chars(mantissa, er.ptr, parsed);
+    if (res.ec == std::errc::result_out_of_range) {
+        if (magnitude > 0) return FieldError::out_of_range;
+        parsed = 0.0;
+    } else if (res.ec != std::errc{}) {
+        return FieldError::invalid;
+    }
+    value = negative ? -parsed : parsed;
+    return FieldError::none;
+}
+
+}  // namespace qelda

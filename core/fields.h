@@ -1,0 +1,34 @@
+// The rules for one numeric field: formatting (Iw, Iw.m, Fw.d) and reading.
+// No locale is involved anywhere: numbers go through std::to_chars/from_chars.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qelda {
+
+// Appends `value` as Iw (min_digits < 0) or Iw.m. Returns false when the value
+// does not fit and the field was filled with asterisks instead.
+bool append_integer_field(std::string& out, int64_t value, int32_t width, int32_t min_digits);
+
+// Appends `value` as Fw.d, rounded on its exact binary value with halves away
+// from zero. Returns false when it does not fit (or is not finite) and the field
+// was filled with asterisks instead.
+bool append_real_field(std::string& out, double value, int32_t width, int32_t decimals);
+
+// `value` rounded to `decimals` places, halves away from zero, as plain digits
+// with a point ("-12.346", "1234." for decimals 0); no width, never asterisks.
+std::string fixed_digits(double value, int32_t decimals);
+
+enum class FieldError { none, invalid, out_of_range };
+
+// Reads an integer field (blanks already allowed anywhere; all blank is 0).
+FieldError parse_integer_field(std::string_view field, int64_t& value);
+
+// Reads a real field under Fw.d: optional sign, digits with at most one point,
+// optional exponent (E or D with an optional sign, or a sign alone). Without a
+// point the last `decimals` digits are the fraction. Blanks are ignored.
+FieldError parse_real_field(std::string_view field, int32_t decimals, double& value);
+
+}  // namespace qelda

@@ -1,0 +1,15 @@
+// The number of points between a start and an end angle.
+#pragma once
+
+#include <cstdint>
+
+namespace qelda {
+
+// (end - start) / step + 1, truncated toward zero; but when the quotient lies
+// within 1e-3 of a whole number k the count is k + 1, so that single-precision
+// rounding (5 to 100 by 0.05 gives 1899.9999) does not lose the last point.
+// A zero or non-finite step, or a non-finite quotient, gives 0. The result is
+// clamped to the int32 range so that callers can compare it with max_points.
+int32_t derived_point_count(double start, double end, double step) noexcept;
+
+}  // namespace qelda

@@ -1,0 +1,114 @@
+// The one powder pattern record and the file selection of a conversion.
+#pragma once
+
+#include <array>
+#include <cassert>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qelda {
+
+// Capacity of the two point arrays; the Convert action gives `max_points` this value.
+inline constexpr int32_t kPointCapacity = 100000;
+inline constexpr std::size_t kTitleLength = 60;
+
+// A fixed array of kPointCapacity float32 entries, indexed from point 1.
+class PointArray {
+  public:
+    float& operator()(int32_t point) noexcept {
+        assert(point >= 1 && point <= kPointCapacity);
+        return values_[static_cast<std::size_t>(point - 1)];
+    }
+    float operator()(int32_t point) const noexcept {
+        assert(point >= 1 && point <= kPointCapacity);
+        return values_[static_cast<std::size_t>(point - 1)];
+    }
+    float* data() noexcept { return values_.data(); }
+    const float* data() const noexcept { return values_.data(); }
+    static constexpr int32_t size() noexcept { return kPointCapacity; }
+    void fill(float value) noexcept { values_.fill(value); }
+
+  private:
+    std::array<float, kPointCapacity> values_{};
+};
+
+// Pads or cuts a text to exactly `length` characters.
+inline std::string fixed_text(std::string_view text, std::size_t length) {
+    std::string out(text.substr(0, length));
+    out.resize(length, ' ');
+    return out;
+}
+
+// Text without its trailing blanks.
+inline std::string_view trim_right(std::string_view text) noexcept {
+    const auto last = text.find_last_not_of(' ');
+    return last == std::string_view::npos ? std::string_view{} : text.substr(0, last + 1);
+}
+
+// The dataset record. Fields keep their declared order; the record lives for the
+// whole run and is never cleared between conversions. Allocate it once (it holds
+// the two 100000-entry arrays) and hand the one instance around.
+struct PowderPattern {
+    int32_t max_points = 0;
+    int32_t lines_read = 0;
+    float lambda1 = 0.0f;
+    float lambda2 = 0.0f;
+    float alpha_ratio = 0.0f;
+    std::string title = std::string(kTitleLength, ' ');  // always 60 characters, blank-padded
+    float two_theta_start = 0.0f;
+    float two_theta_end = 0.0f;
+    float two_theta_step = 0.0f;
+    float count_time = 0.0f;
+    int32_t point_count = 0;
+    PointArray intensity;
+    PointArray sigma;
+
+    void set_title(std::string_view text) { title = fixed_text(text, kTitleLength); }
+};
+
+// 1-based position of a format in the format lists.
+enum class FormatId : int32_t {
+    none = 1,
+    ascii_xy = 2,
+    gsas = 3,
+    stoe_raw = 4,
+    siemens_uxd = 5,
+    scintag_ard = 6,
+    dbw = 7,
+    stoe_ascii = 8,
+    philips_udf = 9,
+    gsas_cif = 10,
+};
+
+// What a codec routine is asked to do; every value other than write reads.
+enum class CodecMode : int32_t { read = 1, write = 2 };
+
+// What a codec routine leaves for the driver.
+enum class ConversionStatus : int32_t {
+    done = 0,
+    record_error = 2,     // a record could not be read / the output could not be written
+    too_many_points = 3,  // more points than max_points
+    premature_end = 4,    // the input ended before the data were complete
+    not_available = 5,    // format or variant not available
+    too_large = 6,        // the dataset does not fit the output format
+    aborted = 7,          // a statement without outcomes failed; the report is in the workspace
+};
+
+// The main dialog's file selection.
+struct ConversionSession {
+    FormatId input_format = static_cast<FormatId>(0);
+    FormatId output_format = static_cast<FormatId>(0);
+    bool input_ready = false;
+    bool output_ready = false;
+    std::string input_path;   // full path of the input file
+    std::string output_path;  // full path of the output file
+};
+
+// The part of a path after its last folder separator.
+inline std::string_view file_name_part(std::string_view path) noexcept {
+    const auto cut = path.find_last_of("/\\");
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace qelda

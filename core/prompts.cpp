@@ -1,0 +1,70 @@
+#include "core/prompts.h"
+
+#include "core/powder_pattern.h"
+
+namespace qelda {
+
+const char* const kSlitWarning =
+    "Warning: this renormalisation may invalidate the  "
+    "counting statistics of your data. Assess all "
+    "statistical measures of fit within GSAS with care!     ";
+
+namespace {
+
+std::string box(std::string_view typed) {
+    return fixed_text(typed, kPromptTextLength);
+}
+
+}  // namespace
+
+void ask_wavelengths(Workspace& ws) {
+    static const Layout kWavelength("(F8.5)");
+    const WavelengthEntries typed = ws.interaction().wavelength_prompt();
+    PowderPattern& r = ws.record();
+    float l1 = 0, l2 = 0, ratio = 0;
+    read_text_or_abort(box(typed.alpha1), kWavelength, {l1}, "wavelength alpha1 box");
+    read_text_or_abort(box(typed.alpha2), kWavelength, {l2}, "wavelength alpha2 box");
+    read_text_or_abort(box(typed.ratio), kWavelength, {ratio}, "intensity ratio box");
+    r.lambda1 = l1;
+    r.lambda2 = l2;
+    r.alpha_ratio = ratio;
+    if (r.lambda2 < r.lambda1) {
+        r.lambda2 = 0.0f;
+        r.alpha_ratio = 0.0f;
+    }
+}
+
+XyInputChoice ask_xy_input(Workspace& ws) {
+    static const Layout kTitle("(A60)");
+    static const Layout kHeaderLines("(I5)");
+    static const Layout kCountTime("(F10.0)");
+    PowderPattern& r = ws.record();
+    const XyInputEntries typed = ws.interaction().xy_input_prompt(r.title);
+    std::string title;
+    int32_t header_lines = 0;
+    float count_time = 0;
+    read_text_or_abort(box(typed.title), kTitle, {TextRef{title, kTitleLength}}, "title box");
+    read_text_or_abort(box(typed.header_lines), kHeaderLines, {header_lines}, "header lines box");
+    read_text_or_abort(box(typed.count_time), kCountTime, {count_time}, "count time box");
+    r.set_title(title);
+    r.count_time = count_time < 0.001f ? 1.0f : count_time;
+    return {header_lines, typed.read_sigma};
+}
+
+AsciiOutputChoice ask_ascii_output(Workspace& ws) {
+    static const Layout kTitle("(A60)");
+    PowderPattern& r = ws.record();
+    const AsciiOutputEntries typed = ws.interaction().ascii_output_prompt(r.title);
+    if (typed.write_title) {
+        std::string title;
+        read_text_or_abort(box(typed.title), kTitle, {TextRef{title, kTitleLength}}, "title box");
+        r.set_title(title);
+    }
+    return {typed.write_title, typed.write_sigma};
+}
+
+bool ask_slit_correction(Workspace& ws) {
+    return ws.interaction().slit_prompt();
+}
+
+}  // namespace qelda

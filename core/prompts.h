@@ -1,0 +1,38 @@
+// The rules of the four prompts: the core asks the interaction for the texts of
+// the prompt's boxes and reads them through the prompt's layouts into the record.
+#pragma once
+
+#include <cstdint>
+
+#include "core/workspace.h"
+
+namespace qelda {
+
+// Sets lambda1, lambda2 and alpha_ratio; a second wavelength below the first
+// means a single line (lambda2 and alpha_ratio become 0).
+void ask_wavelengths(Workspace& ws);
+
+struct XyInputChoice {
+    int32_t header_lines = 0;
+    bool read_sigma = false;
+};
+// Sets title and count_time (below 0.001 it becomes 1.0).
+XyInputChoice ask_xy_input(Workspace& ws);
+
+struct AsciiOutputChoice {
+    bool write_title = true;
+    bool write_sigma = false;
+};
+// Sets title only when the title box is ticked.
+AsciiOutputChoice ask_ascii_output(Workspace& ws);
+
+// True when the variable-slit renormalisation is asked for.
+bool ask_slit_correction(Workspace& ws);
+
+// Box texts are read back as 100-character texts.
+inline constexpr std::size_t kPromptTextLength = 100;
+
+// The slit prompt's warning, 150 characters in three pieces.
+extern const char* const kSlitWarning;
+
+}  // namespace qelda

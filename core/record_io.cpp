@@ -1,0 +1,659 @@
+#include "core/record_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "core/fields.h"
+#include "core/powder_pattern.h"
+
+namespace qelda {
+namespace {
+
+// One field as read, already converted to the representation of its target.
+struct Parsed {
+    double d = 0.0;
+    int64_t i = 0;
+    float f = 0.0f;
+    std::string_view s;  // text fields: the columns of the line that exist
+    std::size_t width = 0;
+};
+
+// A few fields on the stack; statements with many fields fall back to the heap.
+class ParsedBuffer {
+  public:
+    explicit ParsedBuffer(std::size_t n) {
+        if (n > inline_.size()) heap_.resize(n);
+        data_ = n > inline_.size() ? heap_.data() : inline_.data();
+    }
+    Parsed& operator[](std::size_t k) noexcept { return data_[k]; }
+
+  private:
+    std::array<Parsed, 48> inline_;
+    std::vector<Parsed> heap_;
+    Parsed* data_;
+};
+
+// Walks the fields of a target list in order.
+template <class Item>
+class FieldCursor {
+  public:
+    explicit FieldCursor(std::span<const Item> list) : list_(list) { settle(); }
+    bool done() const noexcept { return index_ >= list_.size(); }
+    const Item& current() const noexcept { return list_[index_]; }
+    std::size_t sub() const noexcept { return sub_; }
+    void advance() noexcept {
+        ++sub_;
+        settle();
+    }
+
+  private:
+    void settle() noexcept {
+        while (index_ < list_.size() && sub_ >= list_[index_].fields()) {
+            ++index_;
+            sub_ = 0;
+        }
+    }
+    std::span<const Item> list_;
+    std::size_t index_ = 0;
+    std::size_t sub_ = 0;
+};
+
+template <class Item>
+std::size_t count_fields(std::span<const Item> list) {
+    std::size_t n = 0;
+    for (const auto& item : list) n += item.fields();
+    return n;
+}
+
+// Converts one numeric field for its target; false when it cannot be stored.
+bool convert_numeric(const LayoutItem& item, std::string_view field, Target::Kind kind,
+                     Parsed& out) {
+    double real = 0.0;
+    int64_t integer = 0;
+    bool is_integer = item.kind == ItemKind::integer;
+    if (is_integer) {
+        if (parse_integer_field(field, integer) != FieldError::none) return false;
+        real = static_cast<double>(integer);
+    } else {
+        if (parse_real_field(field, item.digits, real) != FieldError::none) return false;
+    }
+    switch (kind) {
+        case Target::Kind::f32:
+        case Target::Kind::f32_run:
+            if (!std::isfinite(real) || std::fabs(real) > std::numeric_limits<float>::max())
+                return false;
+            out.f = static_cast<float>(real);
+            return true;
+        case Target::Kind::f64:
+            out.d = real;
+            return std::isfinite(real);
+        case Target::Kind::i32:
+        case Target::Kind::i64: {
+            if (!is_integer) {
+                if (!std::isfinite(real) || std::fabs(real) >= 9.2e18) return false;
+                integer = static_cast<int64_t>(std::trunc(real));
+            }
+            if (kind == Target::Kind::i32 && (integer < std::numeric_limits<int32_t>::min() ||
+                                              integer > std::numeric_limits<int32_t>::max()))
+                return false;
+            out.i = integer;
+            return true;
+        }
+        case Target::Kind::text:
+            return false;
+    }
+    return false;
+}
+
+void store_text(const Parsed& p, std::string& var, std::size_t length) {
+    // The field is p.width columns; columns past the end of the line are blanks.
+    var.assign(length, ' ');
+    const std::size_t w = p.width;
+    if (length >= w) {
+        var.replace(0, p.s.size(), p.s);
+    } else {
+        // The variable receives the rightmost `length` characters of the field.
+        const std::size_t first = w - length;
+        if (p.s.size() > first) var.replace(0, p.s.size() - first, p.s.substr(first));
+    }
+}
+
+void commit(std::span<const Target> targets, ParsedBuffer& parsed) {
+    std::size_t k = 0;
+    for (const auto& t : targets) {
+        switch (t.kind()) {
+            case Target::Kind::f32:
+                *static_cast<float*>(t.ptr()) = parsed[k++].f;
+                break;
+            case Target::Kind::f64:
+                *static_cast<double*>(t.ptr()) = parsed[k++].d;
+                break;
+            case Target::Kind::i32:
+                *static_cast<int32_t*>(t.ptr()) = static_cast<int32_t>(parsed[k++].i);
+                break;
+            case Target::Kind::i64:
+                *static_cast<int64_t*>(t.ptr()) = parsed[k++].i;
+                break;
+            case Target::Kind::text:
+                store_text(parsed[k++], *static_cast<std::string*>(t.ptr()), t.count());
+                break;
+            case Target::Kind::f32_run: {
+                float* run = static_cast<float*>(t.ptr());
+                for (std::size_t j = 0; j < t.count(); ++j) run[j] = parsed[k++].f;
+                break;
+            }
+        }
+    }
+}
+
+// The read statement, over any source of lines.
+template <class NextLine>
+Outcome read_engine(NextLine&& next_line, const Layout& layout, std::span<const Target> targets) {
+    const std::size_t total = count_fields(targets);
+    ParsedBuffer parsed(total);
+    std::string_view line;
+    if (!next_line(line)) return Outcome::end_of_file;
+    const auto items = layout.items();
+    std::size_t pos = 0;
+    std::size_t item_index = 0;
+    std::size_t got = 0;
+    FieldCursor<Target> cursor(targets);
+    while (got < total) {
+        if (item_index == items.size()) {
+            if (!layout.has_data_items()) return Outcome::error;
+            if (!next_line(line)) return Outcome::end_of_file;
+            pos = 0;
+            item_index = layout.reuse_start();
+            continue;
+        }
+        const LayoutItem& item = items[item_index++];
+        switch (item.kind) {
+            case ItemKind::skip:
+                pos += static_cast<std::size_t>(item.width);
+                break;
+            case ItemKind::literal:
+                pos += item.literal.size();
+                break;
+            case ItemKind::slash:
+                if (!next_line(line)) return Outcome::end_of_file;
+                pos = 0;
+                break;
+            case ItemKind::integer:
+            case ItemKind::real: {
+                const auto w = static_cast<std::size_t>(item.width);
+                const std::size_t start = std::min(pos, line.size());
+                std::string_view field = line.substr(start, std::min(w, line.size() - start));
+                const auto comma = field.find(',');
+                if (comma != std::string_view::npos) {
+                    field = field.substr(0, comma);
+                    pos = start + comma + 1;
+                } else {
+                    pos += w;
+                }
+                if (!convert_numeric(item, field, cursor.current().kind(), parsed[got]))
+                    return Outcome::error;
+                ++got;
+                cursor.advance();
+                break;
+            }
+            case ItemKind::text: {
+                const Target& t = cursor.current();
+                if (t.kind() != Target::Kind::text) return Outcome::error;
+                const std::size_t w =
+                    item.width > 0 ? static_cast<std::size_t>(item.width) : t.count();
+                const std::size_t start = std::min(pos, line.size());
+                parsed[got].s = line.substr(start, std::min(w, line.size() - start));
+                parsed[got].width = w;
+                pos += w;
+                ++got;
+                cursor.advance();
+                break;
+            }
+        }
+    }
+    commit(targets, parsed);
+    return Outcome::done;
+}
+
+// Formats one value into the line for a data item; false on a type mismatch.
+bool put_field(std::string& line, const LayoutItem& item, const Value& v, std::size_t sub,
+               bool& overflow) {
+    const auto w = item.width;
+    switch (item.kind) {
+        case ItemKind::integer: {
+            int64_t n = 0;
+            if (v.kind() == Value::Kind::integer) {
+                n = v.integer();
+            } else if (v.kind() == Value::Kind::text) {
+                return false;
+            } else {
+                const double d = v.kind() == Value::Kind::real ? v.real() : v.run()[sub];
+                if (!std::isfinite(d) || std::fabs(d) >= 9.2e18) {
+                    line.append(static_cast<std::size_t>(w), '*');
+                    overflow = true;
+                    return true;
+                }
+                n = static_cast<int64_t>(std::trunc(d));
+            }
+            if (!append_integer_field(line, n, w, item.digits)) overflow = true;
+            return true;
+        }
+        case ItemKind::real: {
+            double d = 0.0;
+            switch (v.kind()) {
+                case Value::Kind::integer:
+                    d = static_cast<double>(v.integer());
+                    break;
+                case Value::Kind::real:
+                    d = v.real();
+                    break;
+                case Value::Kind::f32_run:
+                    d = v.run()[sub];
+                    break;
+                case Value::Kind::text:
+                    return false;
+            }
+            if (!append_real_field(line, d, w, item.digits)) overflow = true;
+            return true;
+        }
+        case ItemKind::text: {
+            if (v.kind() != Value::Kind::text) return false;
+            const std::string_view s = v.text();
+            if (w == 0) {
+                line.append(s);
+            } else if (s.size() >= static_cast<std::size_t>(w)) {
+                line.append(s.substr(0, static_cast<std::size_t>(w)));
+            } else {
+                line.append(static_cast<std::size_t>(w) - s.size(), ' ');
+                line.append(s);
+            }
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+// The write statement; `emit` receives every finished line.
+template <class Emit>
+Outcome write_engine(Emit&& emit, const Layout& layout, std::span<const Value> values,
+                     bool& overflow) {
+    const auto items = layout.items();
+    const std::size_t total = count_fields(values);
+    std::string line;
+    std::size_t pos = 0;
+    std::size_t written = 0;
+    std::size_t item_index = 0;
+    FieldCursor<Value> cursor(values);
+    auto pad_to_pos = [&] {
+        if (line.size() < pos) line.append(pos - line.size(), ' ');
+    };
+    while (true) {
+        if (item_index == items.size()) {
+            if (written == total) break;
+            if (!layout.has_data_items()) {
+                emit(line);
+                return Outcome::error;
+            }
+            if (!emit(line)) return Outcome::error;
+            line.clear();
+            pos = 0;
+            item_index = layout.reuse_start();
+            continue;
+        }
+        const LayoutItem& item = items[item_index++];
+        switch (item.kind) {
+            case ItemKind::skip:
+                pos += static_cast<std::size_t>(item.width);
+                break;
+            case ItemKind::literal:
+                pad_to_pos();
+                line.append(item.literal);
+                pos = line.size();
+                break;
+            case ItemKind::slash:
+                if (!emit(line)) return Outcome::error;
+                line.clear();
+                pos = 0;
+                break;
+            default:
+                if (written == total) {
+                    item_index = items.size();
+                    goto finished;
+                }
+                pad_to_pos();
+                if (!put_field(line, item, cursor.current(), cursor.sub(), overflow))
+                    return Outcome::error;
+                pos = line.size();
+                ++written;
+                cursor.advance();
+                break;
+        }
+    }
+finished:
+    return emit(line) ? Outcome::done : Outcome::error;
+}
+
+std::string report(const char* what, int unit, std::string_view file) {
+    std::string out(what);
+    out += ", unit ";
+    out += std::to_string(unit);
+    out += ", file ";
+    out += file;
+    return out;
+}
+
+}  // namespace
+
+std::string end_of_file_report(int unit, std::string_view file) {
+    return report("end-of-file during read", unit, file);
+}
+
+std::string conversion_error_report(int unit, std::string_view file) {
+    return report("input conversion error", unit, file);
+}
+
+// --- InputUnit ---------------------------------------------------------------
+
+Outcome InputUnit::open(const std::string& path) {
+    close();
+    path_ = path;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Outcome::error;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > kMaxFileBytes) {
+        ::close(fd);
+        return Outcome::error;
+    }
+    std::string data;
+    data.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t have = 0;
+    while (true) {
+        if (have == data.size()) {
+            // The file may have grown since fstat; read on in large blocks.
+            if (data.size() >= kMaxFileBytes) break;
+            data.resize(std::min(kMaxFileBytes, data.size() + (std::size_t{1} << 20)));
+        }
+        const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return Outcome::error;
+        }
+        if (n == 0) break;
+        have += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    data.resize(have);
+    content_ = std::move(data);
+    pos_ = 0;
+    open_ = true;
+    return Outcome::done;
+}
+
+void InputUnit::open_bytes(std::string content, std::string name) {
+    content_ = std::move(content);
+    path_ = std::move(name);
+    pos_ = 0;
+    open_ = true;
+}
+
+void InputUnit::close() noexcept {
+    open_ = false;
+    pos_ = 0;
+    content_.clear();
+    content_.shrink_to_fit();
+}
+
+bool InputUnit::next_line(std::string_view& line) noexcept {
+    if (!open_ || pos_ >= content_.size()) return false;
+    const std::string_view all(content_);
+    const std::size_t end = all.find_first_of("\r\n", pos_);
+    if (end == std::string_view::npos) {
+        line = all.substr(pos_);
+        pos_ = all.size();
+        return true;
+    }
+    line = all.substr(pos_, end - pos_);
+    pos_ = (all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n') ? end + 2 : end + 1;
+    return true;
+}
+
+void InputUnit::backspace() noexcept {
+    if (!open_ || pos_ == 0) return;
+    const std::string_view all(content_);
+    std::size_t end = pos_;  // one past the last character of the previous line
+    if (end == all.size() && all[end - 1] != '\n' && all[end - 1] != '\r') {
+        // The last line had no line end.
+    } else if (all[end - 1] == '\n' && end >= 2 && all[end - 2] == '\r') {
+        end -= 2;
+    } else {
+        end -= 1;
+    }
+    std::size_t start = end;
+    while (start > 0 && all[start - 1] != '\n' && all[start - 1] != '\r') --start;
+    pos_ = start;
+}
+
+std::string_view InputUnit::file_name() const noexcept {
+    return file_name_part(path_);
+}
+
+// --- OutputUnit --------------------------------------------------------------
+
+Outcome OutputUnit::open(const std::string& path, bool create_now) {
+    path_ = path;
+    content_.clear();
+    overflowed_ = false;
+    memory_only_ = false;
+    open_ = false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Outcome::error;
+    if (create_now) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) return Outcome::error;
+        ::close(fd);
+    }
+    open_ = true;
+    return Outcome::done;
+}
+
+void OutputUnit::open_memory(std::string name) {
+    path_ = std::move(name);
+    content_.clear();
+    overflowed_ = false;
+    memory_only_ = true;
+    open_ = true;
+}
+
+void OutputUnit::restart() noexcept {
+    content_.clear();
+    overflowed_ = false;
+}
+
+void OutputUnit::append_line(std::string_view line) {
+    content_.append(line);
+    content_.append("\r\n");
+}
+
+void OutputUnit::append_bytes(std::string_view bytes) {
+    content_.append(bytes);
+}
+
+bool OutputUnit::commit() {
+    commit_error_.clear();
+    if (!open_) {
+        commit_error_ = "output unit not open";
+        return false;
+    }
+    if (memory_only_) return true;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path target(path_);
+    // Replace the file a symbolic link points at, not the link.
+    if (fs::is_symlink(target, ec)) {
+        target = fs::canonical(target, ec);
+        if (ec) {
+            commit_error_ = "cannot resolve " + path_;
+            return false;
+        }
+    }
+    fs::path dir = target.parent_path();
+    if (dir.empty()) dir = ".";
+    int fd = -1;
+    fs::path temp;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = dir / ("." + target.filename().string() + ".qelda-" + std::to_string(::getpid()) +
+                      "-" + std::to_string(attempt) + ".tmp");
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        commit_error_ =
+            std::string("cannot create a file in the output folder: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd, st.st_mode & 07777);
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < content_.size()) {
+        const ssize_t n = ::write(fd, content_.data() + done, content_.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) ok = false;
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
+    if (!ok) {
+        commit_error_ = std::string("cannot write the output file: ") + std::strerror(errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+void OutputUnit::discard() noexcept {
+    content_.clear();
+    overflowed_ = false;
+}
+
+bool OutputUnit::close(bool keep) {
+    bool ok = true;
+    if (open_ && keep) ok = commit();
+    discard();
+    open_ = false;
+    return ok;
+}
+
+std::string_view OutputUnit::file_name() const noexcept {
+    return file_name_part(path_);
+}
+
+// --- Statements --------------------------------------------------------------
+
+Outcome read_record(InputUnit& unit, const Layout& layout, std::span<const Target> targets) {
+    return read_engine([&](std::string_view& line) { return unit.next_line(line); }, layout,
+                       targets);
+}
+
+Outcome read_record(InputUnit& unit, const Layout& layout, Targets targets) {
+    return read_record(unit, layout, std::span<const Target>(targets.begin(), targets.size()));
+}
+
+void read_record_or_abort(InputUnit& unit, const Layout& layout, std::span<const Target> targets) {
+    switch (read_record(unit, layout, targets)) {
+        case Outcome::done:
+            return;
+        case Outcome::end_of_file:
+            throw IoAbort{end_of_file_report(InputUnit::kNumber, unit.file_name())};
+        case Outcome::error:
+            throw IoAbort{conversion_error_report(InputUnit::kNumber, unit.file_name())};
+    }
+}
+
+void read_record_or_abort(InputUnit& unit, const Layout& layout, Targets targets) {
+    read_record_or_abort(unit, layout, std::span<const Target>(targets.begin(), targets.size()));
+}
+
+Outcome write_record(OutputUnit& unit, const Layout& layout, std::span<const Value> values) {
+    if (!unit.is_open()) return Outcome::error;
+    bool overflow = false;
+    const Outcome outcome = write_engine(
+        [&](std::string_view line) {
+            unit.append_line(line);
+            return true;
+        },
+        layout, values, overflow);
+    if (overflow) unit.note_overflow();
+    return outcome;
+}
+
+Outcome write_record(OutputUnit& unit, const Layout& layout, Values values) {
+    return write_record(unit, layout, std::span<const Value>(values.begin(), values.size()));
+}
+
+Outcome read_text(std::string_view buffer, const Layout& layout, std::span<const Target> targets) {
+    bool given = false;
+    return read_engine(
+        [&](std::string_view& line) {
+            if (given) return false;
+            given = true;
+            line = buffer;
+            return true;
+        },
+        layout, targets);
+}
+
+Outcome read_text(std::string_view buffer, const Layout& layout, Targets targets) {
+    return read_text(buffer, layout, std::span<const Target>(targets.begin(), targets.size()));
+}
+
+void read_text_or_abort(std::string_view buffer, const Layout& layout, Targets targets,
+                        std::string_view what) {
+    switch (read_text(buffer, layout, targets)) {
+        case Outcome::done:
+            return;
+        case Outcome::end_of_file:
+            throw IoAbort{end_of_file_report(-1, what)};
+        case Outcome::error:
+            throw IoAbort{conversion_error_report(-1, what)};
+    }
+}
+
+TextResult write_line(const Layout& layout, Values values) {
+    TextResult result;
+    int lines = 0;
+    result.outcome = write_engine(
+        [&](std::string_view line) {
+            if (++lines > 1) return false;
+            result.text.assign(line);
+            return true;
+        },
+        layout, std::span<const Value>(values.begin(), values.size()), result.overflow);
+    return result;
+}
+
+TextResult write_text(std::size_t length, const Layout& layout, Values values) {
+    TextResult result = write_line(layout, values);
+    if (result.text.size() > length) {
+        result.outcome = Outcome::error;
+        result.text.resize(length);
+    }
+    result.text.resize(length, ' ');
+    return result;
+}
+
+}  // namespace qelda

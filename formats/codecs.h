@@ -1,0 +1,19 @@
+// The codec routines, one per format. Each sets its status on entry, reads
+// (any mode but write) or writes, and never lets an exception out.
+#pragma once
+
+#include "core/workspace.h"
+
+namespace qelda {
+
+ConversionStatus ascii_xy_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus gsas_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus stoe_raw_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus siemens_uxd_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus scintag_ard_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus dbw_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus stoe_ascii_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus philips_udf_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus gsas_cif_codec(Workspace& ws, CodecMode mode) noexcept;
+
+}  // namespace qelda

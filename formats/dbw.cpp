@@ -1,0 +1,10 @@
+// Not written yet: every direction answers "not available".
+#include "formats/codecs.h"
+
+namespace qelda {
+
+ConversionStatus dbw_codec(Workspace&, CodecMode) noexcept {
+    return ConversionStatus::not_available;
+}
+
+}  // namespace qelda

@@ -1,0 +1,85 @@
+#include "formats/registry.h"
+
+#include <array>
+#include <charconv>
+
+#include "formats/codecs.h"
+
+namespace qelda {
+namespace {
+
+constexpr std::array<FormatInfo, 9> kFormats{{
+    {FormatId::ascii_xy, "Ascii x-y", "DAT", "Ascii .dat", "*.dat", "xy", ascii_xy_codec, true,
+     true, true},
+    {FormatId::gsas, "GSAS cw data", "GSA", "GSAS cw data", "*.gsa", "gsas", gsas_codec, true, true,
+     true},
+    {FormatId::stoe_raw, "Stoe raw", "RAW", "Stoe raw", "*.raw", "stoe-raw", stoe_raw_codec, true,
+     true, true},
+    {FormatId::siemens_uxd, "Siemans uxd", "UXD", "Siemans uxd", "*.uxd", "uxd", siemens_uxd_codec,
+     true, true, true},
+    {FormatId::scintag_ard, "Scintag ard", "ARD", "Scintag Files", "*.ard", "ard",
+     scintag_ard_codec, true, false, true},
+    {FormatId::dbw, "DBW", "DBW", "DBW", "*.dbw", "dbw", dbw_codec, true, true, true},
+    {FormatId::stoe_ascii, "Stoe ascii", "ASC", "Stoe Ascii", "*.asc", "stoe-ascii",
+     stoe_ascii_codec, true, false, false},
+    {FormatId::philips_udf, "Phillips udf", "UDF", "Phillips udf", "*.udf", "udf",
+     philips_udf_codec, true, false, false},
+    {FormatId::gsas_cif, "GSAS cif", "CIF", "GSAS cif", "*.cif", "cif", gsas_cif_codec, true, false,
+     false},
+}};
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+        if (up(a[i]) != up(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::span<const FormatInfo> formats() noexcept {
+    return kFormats;
+}
+
+const FormatInfo* find_format(FormatId id) noexcept {
+    for (const auto& f : kFormats)
+        if (f.id == id) return &f;
+    return nullptr;
+}
+
+FormatId detect_format(std::string_view three, Direction direction) noexcept {
+    char folded[3] = {' ', ' ', ' '};
+    for (std::size_t i = 0; i < 3 && i < three.size(); ++i) {
+        const char c = three[i];
+        // Every character above "Z" moves 32 codes down, as the original rule does.
+        folded[i] = static_cast<unsigned char>(c) > 'Z' ? static_cast<char>(c - 32) : c;
+    }
+    const std::string_view key(folded, 3);
+    for (const auto& f : kFormats) {
+        if (direction == Direction::output && !f.in_output_list) continue;
+        if (f.extension == key) return f.id;
+    }
+    return FormatId::none;
+}
+
+std::string_view extension_chars(std::string_view path) noexcept {
+    const auto dot = path.find('.');
+    const std::string_view rest = dot == std::string_view::npos ? path : path.substr(dot + 1);
+    return rest.substr(0, 3);
+}
+
+std::optional<FormatId> format_from_name(std::string_view name) noexcept {
+    for (const auto& f : kFormats)
+        if (equal_ignoring_case(name, f.short_name) || equal_ignoring_case(name, f.list_text))
+            return f.id;
+    int number = 0;
+    auto res = std::from_chars(name.data(), name.data() + name.size(), number);
+    if (res.ec == std::errc{} && res.ptr == name.data() + name.size() && number >= 2 &&
+        number <= 10)
+        return static_cast<FormatId>(number);
+    return std::nullopt;
+}
+
+}  // namespace qelda

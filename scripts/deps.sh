@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and running need.
+# Idempotent: apt-get runs only when a package is missing.
+# Usage: scripts/deps.sh [extra-package...]
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config     # the build
+  libgtest-dev                  # unit tests
+  libcli11-dev                  # command-line options of qelda-convert
+  libfmt-dev                    # text output of qelda-convert
+  qt6-base-dev                  # the window (Qt 6 Widgets)
+  fonts-dejavu-core             # a font for the window, also offscreen
+  libxy-bin                     # xyconv, an independent reader used as a test oracle
+  clang libclang-rt-14-dev      # libFuzzer targets
+  clang-format                  # the code style
+  "$@"
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds QELDA and runs every test: once in a Release build, once more under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets briefly.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh
+
+jobs="$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+
+echo "== Release build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQELDA_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --output-on-failure -j"$jobs")
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "== Fuzz targets, briefly"
+  scripts/fuzz.sh "${QELDA_FUZZ_SECONDS:-5}"
+fi

@@ -1,0 +1,50 @@
+#include "tests/test_support.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace qelda::testing {
+
+std::optional<std::filesystem::path> sample(const std::string& relative) {
+    const std::filesystem::path p = std::filesystem::path(QELDA_SAMPLES_DIR) / relative;
+    if (!std::filesystem::exists(p)) return std::nullopt;
+    return p;
+}
+
+std::string read_file(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::filesystem::path& p, std::string_view content) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+ScratchDir::ScratchDir() {
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() /
+            ("qelda-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+    std::filesystem::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void fill_scan(PowderPattern& r, int32_t n, float start, float step, float base) {
+    r.point_count = n;
+    r.two_theta_start = start;
+    r.two_theta_step = step;
+    r.two_theta_end = static_cast<float>(start + static_cast<double>(n - 1) * step);
+    for (int32_t i = 1; i <= n && i <= kPointCapacity; ++i)
+        r.intensity(i) = base + static_cast<float>(i % 97);
+}
+
+}  // namespace qelda::testing

@@ -1,0 +1,83 @@
+// Shared helpers for the tests: a workspace with scripted answers, in-memory
+// units, sample files and scratch folders.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/driver.h"
+#include "core/interaction.h"
+#include "core/workspace.h"
+#include "formats/codecs.h"
+#include "formats/registry.h"
+
+namespace qelda::testing {
+
+// A workspace answering prompts from `answers`, with helpers to feed unit 1
+// from bytes and to collect unit 2 in memory.
+struct Bench {
+    ScriptedInteraction ui;
+    Workspace ws{ui};
+
+    Bench() { ws.record().max_points = kPointCapacity; }
+    PowderPattern& r() { return ws.record(); }
+    ScriptedInteraction::Answers& answers() { return ui.answers(); }
+
+    // Opens unit 1 on `content` (named `name` in reports).
+    void input(std::string content, std::string name = "input.dat") {
+        ws.input().open_bytes(std::move(content), std::move(name));
+        ws.session().input_path = ws.input().path();
+        ws.session().input_ready = true;
+    }
+    // Opens unit 2 in memory.
+    void memory_output(std::string name = "output.dat") {
+        ws.output().open_memory(std::move(name));
+        ws.session().output_path = name;
+        ws.session().output_ready = true;
+    }
+    // Runs a codec in read mode on `content`.
+    ConversionStatus read(CodecRoutine codec, std::string content, std::string name = "input.dat") {
+        input(std::move(content), std::move(name));
+        ws.record().max_points = kPointCapacity;
+        return codec(ws, CodecMode::read);
+    }
+    // Runs a codec in write mode and returns what it wrote (empty on failure).
+    ConversionStatus write(CodecRoutine codec, std::string& written) {
+        memory_output();
+        const ConversionStatus s = codec(ws, CodecMode::write);
+        written = ws.output().content();
+        return s;
+    }
+};
+
+// Path of a sample under ../shared/samples, or nullopt when absent.
+std::optional<std::filesystem::path> sample(const std::string& relative);
+// Skips the test when a sample is missing.
+#define QELDA_SAMPLE_OR_SKIP(var, rel)                                 \
+    auto var##_opt = ::qelda::testing::sample(rel);                    \
+    if (!var##_opt) GTEST_SKIP() << "sample folder absent: " << (rel); \
+    const std::filesystem::path var = *var##_opt
+
+std::string read_file(const std::filesystem::path& p);
+void write_file(const std::filesystem::path& p, std::string_view content);
+
+// A fresh folder, removed at the end of the test.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Fills the record with a simple scan: n points from start by step.
+void fill_scan(PowderPattern& r, int32_t n, float start, float step, float base = 100.0f);
+
+}  // namespace qelda::testing
