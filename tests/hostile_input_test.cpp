@@ -1,0 +1,159 @@
+// Damaged and hostile inputs, for every input format: each gives a status with
+// its message or reads correctly; none crashes or stores past the arrays. The
+// sanitizer run of the suite makes "none crashes" strict.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/test_support.h"
+
+namespace qelda {
+namespace {
+
+using testing::Bench;
+using testing::read_file;
+using testing::ScratchDir;
+
+// Where real or example files of each input format live (for truncation).
+struct FormatFiles {
+    FormatId id;
+    const char* sample_dir;  // under ../shared/samples, or ""
+    const char* extension;   // of our examples/
+};
+
+const FormatFiles kFiles[] = {
+    {FormatId::ascii_xy, "xy", ".dat"},       {FormatId::gsas, "gsas", ".gsa"},
+    {FormatId::stoe_raw, "stoe_raw", ".raw"}, {FormatId::siemens_uxd, "uxd", ".uxd"},
+    {FormatId::scintag_ard, "", ".ard"},      {FormatId::dbw, "dbws_like", ".dbw"},
+    {FormatId::stoe_ascii, "", ".asc"},       {FormatId::philips_udf, "udf", ".udf"},
+    {FormatId::gsas_cif, "pdcif", ".cif"},
+};
+
+bool acceptable(ConversionStatus s) {
+    switch (s) {
+        case ConversionStatus::done:
+        case ConversionStatus::record_error:
+        case ConversionStatus::too_many_points:
+        case ConversionStatus::premature_end:
+        case ConversionStatus::not_available:
+        case ConversionStatus::aborted:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Reads `content` as `id`, then, when the read succeeded, runs every writer on
+// the record, as a conversion to each output format would.
+void read_and_write_all(FormatId id, const std::string& content, const std::string& what) {
+    Bench b;
+    b.answers().read_sigma = content.size() % 2 == 1;
+    const FormatInfo* f = find_format(id);
+    ASSERT_NE(f, nullptr);
+    b.r().sigma.fill(0.0f);
+    const ConversionStatus s = b.read(f->codec, content, "hostile" + std::string(f->extension));
+    ASSERT_TRUE(acceptable(s)) << f->list_text << " " << what << " status " << static_cast<int>(s);
+    if (s == ConversionStatus::aborted) {
+        EXPECT_FALSE(b.ws.abort_report.empty());
+    }
+    if (s != ConversionStatus::done) return;
+    EXPECT_LE(b.r().point_count, b.r().max_points) << f->list_text << " " << what;
+    for (const auto& w : formats()) {
+        if (!w.in_output_list) continue;
+        std::string written;
+        const ConversionStatus ws = b.write(w.codec, written);
+        EXPECT_TRUE(ws == ConversionStatus::done || ws == ConversionStatus::not_available ||
+                    ws == ConversionStatus::too_large || ws == ConversionStatus::record_error)
+            << f->list_text << " -> " << w.list_text << " " << what;
+    }
+}
+
+std::string random_bytes(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(gen() & 0xff);
+    return s;
+}
+
+std::vector<std::pair<std::string, std::string>> hostile_contents() {
+    const std::string digits400 = std::string(400, '7');
+    return {
+        {"empty", ""},
+        {"binary", random_bytes(4096, 1)},
+        {"binary-large", random_bytes(70000, 2)},
+        {"long line", std::string(100000, '5') + "\n" + std::string(100000, ' ') + "\n"},
+        {"nul and high bytes", std::string("1.0,\0\xff\xfe 2.0\n", 14) + "\x80\x81,\x00\n"},
+        {"400 digits", digits400 + "," + digits400 + "\n" + digits400 + "\n"},
+        {"huge exponents",
+         "1e999,1e999\n-1e999 1D999\n_START=1e999\nBANK 1 1 1 CONST 1e999 1e999\n"},
+        {"only newlines", std::string(5000, '\n')},
+        {"only CRs", std::string(5000, '\r')},
+        {"many blank numbers", std::string(20000, '0') + "\n"},
+    };
+}
+
+TEST(HostileInput, EveryFormatSurvivesEveryHostileFile) {
+    for (const auto& f : kFiles)
+        for (const auto& [what, content] : hostile_contents())
+            read_and_write_all(f.id, content, what);
+}
+
+// Cuts the file after every line (at most ~300 cuts for large files) and, for
+// Stoe raw, at every 512-byte block.
+std::vector<std::size_t> cut_points(const std::string& content, bool binary) {
+    std::vector<std::size_t> cuts;
+    if (binary) {
+        for (std::size_t at = 0; at < content.size(); at += 512) cuts.push_back(at);
+        cuts.push_back(content.size() - 1);
+        return cuts;
+    }
+    for (std::size_t i = 0; i < content.size(); ++i)
+        if (content[i] == '\n') cuts.push_back(i + 1);
+    if (cuts.size() > 300) {
+        std::vector<std::size_t> thinned;
+        const std::size_t stride = cuts.size() / 300 + 1;
+        for (std::size_t k = 0; k < cuts.size(); k += stride) thinned.push_back(cuts[k]);
+        // The first lines hold the headers: keep every one of them.
+        for (std::size_t k = 0; k < 40 && k < cuts.size(); ++k) thinned.push_back(cuts[k]);
+        cuts = thinned;
+    }
+    return cuts;
+}
+
+TEST(HostileInput, TruncatedFilesFailCleanly) {
+    std::size_t files = 0;
+    for (const auto& f : kFiles) {
+        std::vector<std::filesystem::path> paths;
+        const auto examples = std::filesystem::path(QELDA_SOURCE_DIR) / "examples";
+        if (std::filesystem::exists(examples))
+            for (const auto& e : std::filesystem::directory_iterator(examples))
+                if (e.path().extension() == f.extension) paths.push_back(e.path());
+        if (*f.sample_dir) {
+            if (auto dir = testing::sample(f.sample_dir))
+                for (const auto& e : std::filesystem::directory_iterator(*dir))
+                    if (std::filesystem::file_size(e.path()) < 400000) paths.push_back(e.path());
+        }
+        for (const auto& p : paths) {
+            ++files;
+            const std::string content = read_file(p);
+            for (std::size_t cut : cut_points(content, f.id == FormatId::stoe_raw))
+                read_and_write_all(f.id, content.substr(0, cut),
+                                   p.filename().string() + " cut at " + std::to_string(cut));
+        }
+    }
+    if (files == 0) GTEST_SKIP() << "no example or sample files found";
+}
+
+TEST(HostileInput, RegressionInputsFromFuzzing) {
+    const auto root = std::filesystem::path(QELDA_SOURCE_DIR) / "tests/fuzz/regressions";
+    if (!std::filesystem::exists(root)) GTEST_SKIP();
+    for (const auto& dir : std::filesystem::directory_iterator(root)) {
+        const auto id = format_from_name(dir.path().filename().string());
+        ASSERT_TRUE(id) << dir.path();
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            read_and_write_all(*id, read_file(e.path()), e.path().filename().string());
+    }
+}
+
+}  // namespace
+}  // namespace qelda
