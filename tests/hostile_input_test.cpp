@@ -44,9 +44,11 @@ bool acceptable(ConversionStatus s) {
 }
 
 // Reads `content` as `id`, then, when the read succeeded, runs every writer on
-// the record, as a conversion to each output format would.
-void read_and_write_all(FormatId id, const std::string& content, const std::string& what) {
-    Bench b;
+// the record, as a conversion to each output format would. One workspace serves
+// many files, as in the program, where the record is never cleared.
+void read_and_write_all(Bench& b, FormatId id, const std::string& content,
+                        const std::string& what) {
+    b.ui.clear_events();
     b.answers().read_sigma = content.size() % 2 == 1;
     const FormatInfo* f = find_format(id);
     ASSERT_NE(f, nullptr);
@@ -93,9 +95,10 @@ std::vector<std::pair<std::string, std::string>> hostile_contents() {
 }
 
 TEST(HostileInput, EveryFormatSurvivesEveryHostileFile) {
+    Bench b;
     for (const auto& f : kFiles)
         for (const auto& [what, content] : hostile_contents())
-            read_and_write_all(f.id, content, what);
+            read_and_write_all(b, f.id, content, what);
 }
 
 // Cuts the file after every line (at most ~300 cuts for large files) and, for
@@ -121,6 +124,7 @@ std::vector<std::size_t> cut_points(const std::string& content, bool binary) {
 }
 
 TEST(HostileInput, TruncatedFilesFailCleanly) {
+    Bench b;
     std::size_t files = 0;
     for (const auto& f : kFiles) {
         std::vector<std::filesystem::path> paths;
@@ -137,7 +141,7 @@ TEST(HostileInput, TruncatedFilesFailCleanly) {
             ++files;
             const std::string content = read_file(p);
             for (std::size_t cut : cut_points(content, f.id == FormatId::stoe_raw))
-                read_and_write_all(f.id, content.substr(0, cut),
+                read_and_write_all(b, f.id, content.substr(0, cut),
                                    p.filename().string() + " cut at " + std::to_string(cut));
         }
     }
@@ -147,11 +151,12 @@ TEST(HostileInput, TruncatedFilesFailCleanly) {
 TEST(HostileInput, RegressionInputsFromFuzzing) {
     const auto root = std::filesystem::path(QELDA_SOURCE_DIR) / "tests/fuzz/regressions";
     if (!std::filesystem::exists(root)) GTEST_SKIP();
+    Bench b;
     for (const auto& dir : std::filesystem::directory_iterator(root)) {
         const auto id = format_from_name(dir.path().filename().string());
         ASSERT_TRUE(id) << dir.path();
         for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-            read_and_write_all(*id, read_file(e.path()), e.path().filename().string());
+            read_and_write_all(b, *id, read_file(e.path()), e.path().filename().string());
     }
 }
 
