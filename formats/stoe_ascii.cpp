@@ -21,7 +21,7 @@ namespace {
 
 constexpr std::size_t kWorkLength = 60;
 constexpr std::size_t kTitleColumn = 10;       // the title always starts here
-constexpr std::size_t kWavelengthOffset = 11;  // from the marker to its field
+constexpr std::size_t kWavelengthOffset = 12;  // from the marker to its field
 constexpr std::size_t kWavelengthField = 10;
 constexpr std::size_t kCountsPerLine = 10;
 
