@@ -1,10 +1,112 @@
-// Not written yet: every direction answers "not available".
+// Scintag ARD: a seven-line header, then one line per point holding the count
+// rate (counts per minute) and its uncertainty. Read only.
+//
+//   line 1   (A30)                          title
+//   line 2   (3F12.7,F12.8,12X,F12.8)       start, end, step, count time, lambda1
+//   line 3   skipped
+//   line 4   (3I4)                          date, three numbers as written
+//   line 5   (3I4)                          time: hour, minute, (ignored)
+//   line 6-7 skipped
+//   line 8-  (10X,2F8.0)                    rate and uncertainty per minute
+//
+// The title keeps 30 columns of line 1 and gets the date in columns 31-44 and
+// the time in columns 45-57. The point count comes from start, end and step.
+#include <algorithm>
+#include <cmath>
+
+#include "core/codec_guard.h"
+#include "core/point_count.h"
 #include "formats/codecs.h"
 
 namespace qelda {
+namespace {
 
-ConversionStatus scintag_ard_codec(Workspace&, CodecMode) noexcept {
-    return ConversionStatus::not_available;
+// The copper K-alpha1 line that the file names, and the alpha2 line put with it.
+constexpr float kCopperAlpha1 = 1.5406f;
+constexpr float kCopperAlpha2 = 1.54434f;
+constexpr float kCopperRatio = 0.5f;
+
+// Maps the outcome of a read that failed onto the reader's status.
+ConversionStatus failed(Outcome outcome) {
+    return outcome == Outcome::end_of_file ? ConversionStatus::premature_end
+                                           : ConversionStatus::record_error;
+}
+
+ConversionStatus read_ard(Workspace& ws) {
+    static const Layout kTitle("(A30)");
+    static const Layout kScan("(3F12.7,F12.8,12X,F12.8)");
+    static const Layout kSkip("(1X)");
+    static const Layout kThree("(3I4)");
+    static const Layout kDate("(' Date:',I2,'-',I2,'-',I2)");
+    static const Layout kTime("('  Time: ',I2,':',I2)");
+    static const Layout kPoint("(10X,2F8.0)");
+
+    PowderPattern& r = ws.record();
+    InputUnit& in = ws.input();
+    // Lines read completely, so that a read error names the line after them.
+    r.lines_read = 0;
+    Outcome o = Outcome::done;
+    auto read = [&](const Layout& layout, Targets targets) {
+        o = read_record(in, layout, targets);
+        if (o == Outcome::done) ++r.lines_read;
+        return o == Outcome::done;
+    };
+
+    if (!read(kTitle, {TextRef{r.title, kTitleLength}})) return failed(o);
+    if (!read(kScan,
+              {r.two_theta_start, r.two_theta_end, r.two_theta_step, r.count_time, r.lambda1}))
+        return failed(o);
+    // The file names one wavelength. Copper gets its alpha2 line; any other
+    // anode is taken as a single line rather than keeping the alpha2 line of
+    // whatever dataset was read before.
+    if (std::fabs(r.lambda1 - kCopperAlpha1) < 0.01f) {
+        r.lambda2 = kCopperAlpha2;
+        r.alpha_ratio = kCopperRatio;
+    } else {
+        r.lambda2 = 0.0f;
+        r.alpha_ratio = 0.0f;
+    }
+    if (!read(kSkip, {})) return failed(o);
+
+    int32_t d1 = 0, d2 = 0, d3 = 0;
+    if (!read(kThree, {d1, d2, d3})) return failed(o);
+    std::string date = write_text(kTitleLength, kDate, {d1, d2, d3}).text;
+    for (std::size_t col : {6u, 9u, 12u})  // the first digit of each number
+        if (date[col] == ' ') date[col] = '0';
+    r.title.replace(30, 14, date, 0, 14);
+
+    int32_t hour = 0, minute = 0, unused = 0;
+    if (!read(kThree, {hour, minute, unused})) return failed(o);
+    const std::string time = write_text(kTitleLength, kTime, {hour, minute}).text;
+    r.title.replace(44, 13, time, 0, 13);
+
+    if (!read(kSkip, {}) || !read(kSkip, {})) return failed(o);
+
+    r.point_count = derived_point_count(r.two_theta_start, r.two_theta_end, r.two_theta_step);
+    if (r.point_count > std::min(r.max_points, kPointCapacity))
+        return ConversionStatus::too_many_points;
+    if (r.point_count < 1) {
+        // No usable angle range: the fault lies in line 2.
+        r.lines_read = 1;
+        return ConversionStatus::record_error;
+    }
+
+    // The file holds counts per minute; the record holds counts per step.
+    for (int32_t i = 1; i <= r.point_count; ++i) {
+        float rate = 0.0f, uncertainty = 0.0f;
+        if (!read(kPoint, {rate, uncertainty})) return failed(o);
+        r.intensity(i) = rate * r.count_time / 60.0f;
+        r.sigma(i) = uncertainty * r.count_time / 60.0f;
+    }
+    return ConversionStatus::done;
+}
+
+}  // namespace
+
+ConversionStatus scintag_ard_codec(Workspace& ws, CodecMode mode) noexcept {
+    return guard_codec(ws, [&] {
+        return mode == CodecMode::write ? ConversionStatus::not_available : read_ard(ws);
+    });
 }
 
 }  // namespace qelda
