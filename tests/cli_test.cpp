@@ -95,3 +95,67 @@ TEST(Cli, FormatsByNameAndNumber) {
 
 }  // namespace
 }  // namespace qelda
+
+namespace qelda {
+namespace {
+
+// Output safety and json, through a real codec (our example Stoe raw scan).
+class CliWithExample : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        example = std::filesystem::path(QELDA_SOURCE_DIR) / "examples/quartz.raw";
+        if (!std::filesystem::exists(example)) GTEST_SKIP() << "examples/quartz.raw absent";
+    }
+    std::filesystem::path example;
+    ScratchDir dir;
+};
+
+TEST_F(CliWithExample, JsonHoldsTheRecordExactly) {
+    const auto json = dir / "scan.json";
+    const CliRun r = run_cli({"-q", "-t", "json", example.string(), json.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = read_file(json);
+    for (const char* key :
+         {"\"title\":", "\"lambda1\":", "\"lambda2\":", "\"alpha_ratio\":", "\"two_theta_start\":",
+          "\"two_theta_end\":", "\"two_theta_step\":", "\"count_time\":", "\"point_count\":2751",
+          "\"intensity\":[", "\"sigma\":["})
+        EXPECT_NE(text.find(key), std::string::npos) << key;
+    // The step 0.02 is printed so that it reads back as the same float.
+    EXPECT_NE(text.find("\"two_theta_step\":0.02,"), std::string::npos);
+    // Standard output as the target.
+    const CliRun s = run_cli({"-t", "json", example.string(), "-"});
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.out, text);
+}
+
+TEST_F(CliWithExample, OutputEqualToInputConverts) {
+    const auto copy = dir / "same.raw";
+    std::filesystem::copy_file(example, copy);
+    const CliRun r = run_cli({"-q", copy.string(), copy.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const CliRun again = run_cli({"-q", "-t", "json", copy.string(), "-"});
+    const CliRun orig = run_cli({"-q", "-t", "json", example.string(), "-"});
+    EXPECT_EQ(again.out, orig.out);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST_F(CliWithExample, FailedConversionLeavesOldFileAndNoTemporaries) {
+    const auto target = dir / "keep.dat";
+    write_file(target, "previous contents");
+    // An input that ends early fails the read; the old output stays byte for byte.
+    const auto cut = dir / "cut.raw";
+    write_file(cut, read_file(example).substr(0, 700));
+    const CliRun r = run_cli({cut.string(), target.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("UNEXPECTED END OF FILE"), std::string::npos);
+    EXPECT_EQ(read_file(target), "previous contents");
+    // An output folder that cannot hold the file.
+    const CliRun nowhere = run_cli({example.string(), (dir / "no/such/folder/x.raw").string()});
+    EXPECT_EQ(nowhere.status, 1);
+    EXPECT_NE(nowhere.err.find("ERROR WRITING OUTPUT FILE"), std::string::npos);
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".qelda-"), std::string::npos) << e.path();
+}
+
+}  // namespace
+}  // namespace qelda
