@@ -183,9 +183,11 @@ TEST(DerivedPointCount, KeepsTheLastPoint) {
         float start, end, step;
         int32_t expected;
     };
-    for (const Case& c : {Case{5.0f, 100.0f, 0.05f, 1901}, Case{2.0f, 3.0f, 0.1f, 11},
-                          Case{10.0f, 10.5f, 0.2f, 3}, Case{0.0f, 1.0f, 0.0f, 0},
-                          Case{10.0f, 5.0f, 1.0f, -4}, Case{0.0f, 1e30f, 1e-30f, 2147483647}})
+    for (const Case& c :
+         {Case{5.0f, 100.0f, 0.05f, 1901}, Case{2.0f, 3.0f, 0.1f, 11}, Case{10.0f, 10.5f, 0.2f, 3},
+          Case{0.0f, 1.0f, 0.0f, 0}, Case{10.0f, 5.0f, 1.0f, -4},
+          Case{0.0f, 1e30f, 1e-30f, 2147483647}, Case{0.01f, 32.01f, 0.002f, 16001},
+          Case{5.0f, 104.999f, 0.001f, 100000}, Case{10.0f, 10.0105f, 0.001f, 11}})
         EXPECT_EQ(derived_point_count(c.start, c.end, c.step), c.expected)
             << c.start << " " << c.end << " " << c.step;
 }
