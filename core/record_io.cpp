@@ -512,8 +512,14 @@ bool OutputUnit::commit() {
     int fd = -1;
     fs::path temp;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = dir / ("." + target.filename().string() + ".qelda-" + std::to_string(::getpid()) +
-                      "-" + std::to_string(attempt) + ".tmp");
+        std::string name(".");
+        name.append(target.filename().string());
+        name.append(".qelda-");
+        name.append(std::to_string(::getpid()));
+        name.push_back('-');
+        name.append(std::to_string(attempt));
+        name.append(".tmp");
+        temp = dir / name;
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
