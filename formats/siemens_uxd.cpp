@@ -101,7 +101,7 @@ LineKind scan_numbers(std::string_view line, Sink&& sink) {
 
 // --- Keywords -------------------------------------------------------------------
 
-enum class Key { none, sample, step, start, step_count, step_time, wl1, wl2, wl_ratio };
+enum class Key { step, start, step_count, step_time, wl1, wl2, wl_ratio };
 
 struct NumericKey {
     std::string_view name;
