@@ -281,6 +281,33 @@ TEST(DbwRoundTrip, RangesNotExactInBinary) {
     }
 }
 
+TEST(DbwRoundTrip, UxdToDbwToUxdKeepsEveryCount) {
+    struct Case {
+        float start, step;
+        int32_t points;
+    };
+    for (const Case& c :
+         {Case{10.0f, 0.02f, 3501}, Case{5.0f, 0.05f, 1901}, Case{4.98f, 0.04f, 876},
+          Case{7.5f, 0.004f, 7361}, Case{0.01f, 0.002f, 16001}, Case{20.07f, 0.015f, 4000}}) {
+        SCOPED_TRACE(::testing::Message() << c.start << " " << c.step << " " << c.points);
+        Bench b;
+        fill_scan(b.r(), c.points, c.start, c.step);
+        for (int32_t i = 1; i <= c.points; ++i) b.r().intensity(i) = std::trunc(b.r().intensity(i));
+        std::vector<float> counts(b.r().intensity.data(), b.r().intensity.data() + c.points);
+        std::string uxd, dbw, uxd_again;
+        ASSERT_EQ(b.write(siemens_uxd_codec, uxd), ConversionStatus::done);
+        ASSERT_EQ(b.read(siemens_uxd_codec, uxd), ConversionStatus::done);
+        ASSERT_EQ(b.write(dbw_codec, dbw), ConversionStatus::done);
+        ASSERT_EQ(b.read(dbw_codec, dbw), ConversionStatus::done);
+        ASSERT_EQ(b.write(siemens_uxd_codec, uxd_again), ConversionStatus::done);
+        ASSERT_EQ(b.read(siemens_uxd_codec, uxd_again), ConversionStatus::done);
+        ASSERT_EQ(b.r().point_count, c.points);
+        EXPECT_NEAR(b.r().two_theta_start, c.start, 5e-4);
+        EXPECT_NEAR(b.r().two_theta_step, c.step, 5e-6);
+        for (int32_t i = 1; i <= c.points; ++i) ASSERT_EQ(b.r().intensity(i), counts[i - 1]) << i;
+    }
+}
+
 TEST(DbwSample, DbwsLikeFileWithDecimalsIsARecordError) {
     QELDA_SAMPLE_OR_SKIP(path, "dbws_like/Quinoli.dat");
     Bench b;
