@@ -84,7 +84,7 @@ std::vector<std::pair<std::string, std::string>> hostile_contents() {
         {"binary", random_bytes(4096, 1)},
         {"binary-large", random_bytes(70000, 2)},
         {"long line", std::string(100000, '5') + "\n" + std::string(100000, ' ') + "\n"},
-        {"nul and high bytes", std::string("1.0,\0\xff\xfe 2.0\n", 14) + "\x80\x81,\x00\n"},
+        {"nul and high bytes", std::string("1.0,\0\xff\xfe 2.0\n\x80\x81,\0\n", 17)},
         {"400 digits", digits400 + "," + digits400 + "\n" + digits400 + "\n"},
         {"huge exponents",
          "1e999,1e999\n-1e999 1D999\n_START=1e999\nBANK 1 1 1 CONST 1e999 1e999\n"},
