@@ -66,8 +66,20 @@ std::size_t split_words(std::string_view line, std::span<std::string_view> words
     return count;
 }
 
+// A whole number; one too long for 64 bits stands for the largest of its sign, so
+// that an absurd point count is refused as too many points.
 bool read_count(std::string_view word, int64_t& value) noexcept {
-    return parse_integer_field(word, value) == FieldError::none;
+    switch (parse_integer_field(word, value)) {
+        case FieldError::none:
+            return true;
+        case FieldError::out_of_range:
+            value = word.front() == '-' ? std::numeric_limits<int64_t>::min()
+                                        : std::numeric_limits<int64_t>::max();
+            return true;
+        case FieldError::invalid:
+            break;
+    }
+    return false;
 }
 
 bool read_number(std::string_view word, double& value) noexcept {
