@@ -163,7 +163,8 @@ ConversionStatus read_gsas(Workspace& ws) {
     }
     // A negative number of points is no count at all.
     if (bank.point_count < 0) return ConversionStatus::record_error;
-    if (bank.point_count > r.max_points) return ConversionStatus::too_many_points;
+    const int64_t limit = std::clamp<int64_t>(r.max_points, 0, kPointCapacity);
+    if (bank.point_count > limit) return ConversionStatus::too_many_points;
     const int per_record = bank.esd ? kPairsPerRecord : kFieldsPerRecord;
     const int64_t records = std::max<int64_t>(bank.record_count, 0);
     // Records too few for the points would leave the last points unread.
@@ -186,11 +187,11 @@ ConversionStatus read_gsas(Workspace& ws) {
     ask_wavelengths(ws);
 
     // Values past the last point fill the arrays only as far as they reach.
-    const int64_t limit = std::clamp<int64_t>(r.max_points, 0, kPointCapacity);
     std::array<float, kFieldsPerRecord> values{};
     std::array<int32_t, kFieldsPerRecord> counters{};
     const Target esd_target[] = {std::span<float>(values)};
-    const auto plain = plain_targets(counters, values, std::make_index_sequence<20>{});
+    const auto plain =
+        plain_targets(counters, values, std::make_index_sequence<2 * kFieldsPerRecord>{});
     const std::span<const Target> targets =
         bank.esd ? std::span<const Target>(esd_target) : std::span<const Target>(plain);
 
