@@ -205,18 +205,6 @@ TEST(GsasRead, PlainCountsWithoutCounterNumbers) {
     EXPECT_EQ(b.r().sigma(1), 42.0f);
 }
 
-TEST(GsasRead, EsdPairs) {
-    Bench b;
-    ASSERT_EQ(b.read(gsas_codec, gsas_file("BANK 1 4 1 CONST 1000 5 0 0 ESD", {kEsd1})),
-              ConversionStatus::done);
-    const float counts[] = {100, 200, 300, 400, 500};
-    const float sigmas[] = {10.0f, 14.1f, 17.3f, 20.0f, 22.4f};
-    for (int32_t i = 1; i <= 5; ++i) {
-        EXPECT_EQ(b.r().intensity(i), counts[i - 1]) << i;
-        EXPECT_EQ(b.r().sigma(i), sigmas[i - 1]) << i;
-    }
-}
-
 // The writer's records: 80 characters each, title, BANK and pairs padded with zeros.
 TEST(GsasWrite, RecordsForTenAndTwelvePoints) {
     struct Case {
