@@ -126,7 +126,6 @@ std::array<Target, sizeof...(K)> plain_targets(std::array<int32_t, kFieldsPerRec
 }
 
 ConversionStatus read_gsas(Workspace& ws) {
-    static const Layout kTitle("(A60)");
     static const Layout kWorkLine("(A80)");
     static const Layout kEsdRecord("(10F8.0)");
     static const Layout kPlainRecord("(10(I2,F6.0))");
@@ -139,12 +138,18 @@ ConversionStatus read_gsas(Workspace& ws) {
     };
 
     r.lines_read = 0;
-    if (const Outcome o = read_record(in, kTitle, {TextRef{r.title, kTitleLength}});
+    // The title record is read whole and its leading blanks dropped: our writer
+    // puts three blanks before the title, and without this every GSAS to GSAS
+    // pass would shift the title right and lose its last three characters.
+    std::string line;
+    if (const Outcome o = read_record(in, kWorkLine, {TextRef{line, kRecordLength}});
         o != Outcome::done)
         return failed(o);
     ++r.lines_read;
+    const auto first = line.find_first_not_of(' ');
+    r.set_title(first == std::string::npos ? std::string_view{}
+                                           : std::string_view(line).substr(first));
 
-    std::string line;
     if (const Outcome o = read_record(in, kWorkLine, {TextRef{line, kRecordLength}});
         o != Outcome::done)
         return failed(o);

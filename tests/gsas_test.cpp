@@ -242,12 +242,15 @@ TEST(GsasWrite, RoundTrip) {
     for (const int32_t n : {1, 5, 10, 12, 2459}) {
         Bench b;
         fill_scan(b.r(), n, 2.025f, 0.05f);
+        // A title that fills all 60 columns keeps every character.
+        b.r().set_title("Quartz 0.3 mm capillary, Cu Ka1, 40 kV 40 mA, 2 s/step, run 7");
         for (int32_t i = 1; i <= n; ++i)
             b.r().sigma(i) = static_cast<float>(i % 500) / 4.0f + 0.25f;
         std::string written;
         ASSERT_EQ(b.write(gsas_codec, written), ConversionStatus::done);
         Bench back;
         ASSERT_EQ(back.read(gsas_codec, written), ConversionStatus::done) << n;
+        EXPECT_EQ(back.r().title, b.r().title);
         EXPECT_EQ(back.r().point_count, n);
         EXPECT_EQ(back.r().two_theta_start, 2.025f);
         EXPECT_EQ(back.r().two_theta_step, 0.05f);
