@@ -40,8 +40,93 @@ void increment_last_digit(std::string& digits) {
     digits.insert(digits.begin(), '1');
 }
 
+constexpr uint64_t kPow10[20] = {1ull,
+                                 10ull,
+                                 100ull,
+                                 1000ull,
+                                 10000ull,
+                                 100000ull,
+                                 1000000ull,
+                                 10000000ull,
+                                 100000000ull,
+                                 1000000000ull,
+                                 10000000000ull,
+                                 100000000000ull,
+                                 1000000000000ull,
+                                 10000000000000ull,
+                                 100000000000000ull,
+                                 1000000000000000ull,
+                                 10000000000000000ull,
+                                 100000000000000000ull,
+                                 1000000000000000000ull,
+                                 10000000000000000000ull};
+
+// |value| * 10^decimals rounded to a whole number, halves away from zero, worked
+// out exactly on the binary value (M * 2^E) in 128-bit integers. False when the
+// result would not fit 64 bits or decimals exceed 19; the slow path then serves.
+bool scaled_magnitude(double magnitude, int32_t decimals, uint64_t& scaled) {
+    if (decimals < 0 || decimals > 19) return false;
+    if (magnitude == 0.0) {
+        scaled = 0;
+        return true;
+    }
+    const auto bits = std::bit_cast<uint64_t>(magnitude);
+    const int biased = static_cast<int>(bits >> 52) & 0x7ff;
+    uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+    int exponent = -1074;
+    if (biased != 0) {
+        mantissa |= uint64_t{1} << 52;
+        exponent = biased - 1075;
+    }
+    using u128 = unsigned __int128;
+    const u128 product = static_cast<u128>(mantissa) * kPow10[decimals];
+    if (exponent >= 0) {
+        if (exponent > 63 || (product >> (64 - exponent)) != 0) return false;
+        scaled = static_cast<uint64_t>(product << exponent);
+        return true;
+    }
+    const int shift = -exponent;
+    if (shift >= 127) {  // the product lies below 2^117: less than half a unit
+        scaled = 0;
+        return true;
+    }
+    u128 whole = product >> shift;
+    const u128 rest = product - (whole << shift);
+    if (rest >= (static_cast<u128>(1) << (shift - 1))) ++whole;
+    if ((whole >> 64) != 0) return false;
+    scaled = static_cast<uint64_t>(whole);
+    return true;
+}
+
 // |value| rounded to `decimals` places as "int.frac" (no sign); "int." when 0.
+// Returns the length written into `out` (at least 48 characters), or 0 when the
+// value needs the slow path.
+std::size_t fast_magnitude_digits(double magnitude, int32_t decimals, char* out) {
+    uint64_t scaled = 0;
+    if (!scaled_magnitude(magnitude, decimals, scaled)) return 0;
+    char digits[24];
+    const auto res = std::to_chars(digits, digits + sizeof digits, scaled);
+    auto n = static_cast<std::size_t>(res.ptr - digits);
+    const auto d = static_cast<std::size_t>(decimals);
+    std::size_t len = 0;
+    if (n <= d) {  // "0." then leading zeros of the fraction
+        out[len++] = '0';
+        out[len++] = '.';
+        for (std::size_t z = n; z < d; ++z) out[len++] = '0';
+        for (std::size_t i = 0; i < n; ++i) out[len++] = digits[i];
+        return len;
+    }
+    for (std::size_t i = 0; i < n - d; ++i) out[len++] = digits[i];
+    out[len++] = '.';
+    for (std::size_t i = n - d; i < n; ++i) out[len++] = digits[i];
+    return len;
+}
+
+// The slow path for values beyond 64 bits once scaled, or more than 19 decimals.
 std::string magnitude_digits(double magnitude, int32_t decimals) {
+    char fast[48];
+    if (const std::size_t n = fast_magnitude_digits(magnitude, decimals, fast); n > 0)
+        return std::string(fast, n);
     char buf[512];
     const bool tie = is_exact_tie(magnitude, decimals);
     const int precision = tie ? decimals + 1 : decimals;
@@ -96,12 +181,20 @@ bool append_real_field(std::string& out, double value, int32_t width, int32_t de
         append_asterisks(out, width);
         return false;
     }
-    std::string digits = magnitude_digits(std::fabs(value), decimals);
+    char fast[48];
+    std::string slow;
+    std::string_view digits;
+    if (const std::size_t n = fast_magnitude_digits(std::fabs(value), decimals, fast); n > 0) {
+        digits = std::string_view(fast, n);
+    } else {
+        slow = magnitude_digits(std::fabs(value), decimals);
+        digits = slow;
+    }
     const bool negative = value < 0;
     std::size_t needed = digits.size() + (negative ? 1 : 0);
     if (needed > static_cast<std::size_t>(width) && digits.size() > 1 && digits[0] == '0' &&
         digits[1] == '.') {
-        digits.erase(digits.begin());  // the leading 0 goes when the width leaves no room
+        digits.remove_prefix(1);  // the leading 0 goes when the width leaves no room
         --needed;
     }
     if (needed > static_cast<std::size_t>(width)) {
@@ -229,6 +322,20 @@ FieldError parse_real_field(std::string_view field, int32_t decimals, double& va
     if (magnitude > 400) return FieldError::out_of_range;
     if (magnitude < -400) {
         value = negative ? -0.0 : 0.0;
+        return FieldError::none;
+    }
+    // Clinger's fast path: a mantissa below 2^53 and a power of ten up to 1e22 are
+    // both exact in a double, so one multiplication or division rounds correctly.
+    if (kept <= 15 && scale >= -22 && scale <= 22) {
+        static constexpr double kExact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        uint64_t m = 0;
+        for (std::size_t k = 0; k < kept; ++k)
+            m = m * 10 + static_cast<uint64_t>(mantissa[k] - '0');
+        double v = static_cast<double>(m);
+        v = scale >= 0 ? v * kExact[scale] : v / kExact[-scale];
+        value = negative ? -v : v;
         return FieldError::none;
     }
     mantissa[kept++] = 'e';

@@ -417,8 +417,10 @@ void InputUnit::close() noexcept {
 bool InputUnit::next_line(std::string_view& line) noexcept {
     if (!open_ || pos_ >= content_.size()) return false;
     const std::string_view all(content_);
-    const std::size_t end = all.find_first_of("\r\n", pos_);
-    if (end == std::string_view::npos) {
+    std::size_t end = pos_;
+    const std::size_t size = all.size();
+    while (end < size && all[end] != '\n' && all[end] != '\r') ++end;
+    if (end == size) {
         line = all.substr(pos_);
         pos_ = all.size();
         return true;

@@ -58,12 +58,20 @@ enum class LineKind {
 // so they must be cut by columns; every other line is read by separators.
 bool is_eight_column_line(std::string_view line) noexcept {
     if (line.empty() || line.size() % 8 != 0) return false;
-    if (line.find_first_of("\t,") != std::string_view::npos) return false;
+    // One pass: every field is blanks, then one run of other characters that
+    // ends in its last column; no tab or comma anywhere.
     for (std::size_t at = 0; at < line.size(); at += 8) {
-        const std::string_view field = line.substr(at, 8);
-        const std::size_t first = field.find_first_not_of(' ');
-        if (first == std::string_view::npos || field[7] == ' ') return false;
-        if (field.find(' ', first) != std::string_view::npos) return false;
+        bool in_run = false;
+        for (std::size_t k = at; k < at + 8; ++k) {
+            const char c = line[k];
+            if (c == '\t' || c == ',') return false;
+            if (c == ' ') {
+                if (in_run) return false;
+            } else {
+                in_run = true;
+            }
+        }
+        if (!in_run) return false;
     }
     return true;
 }
