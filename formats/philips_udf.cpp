@@ -63,6 +63,19 @@ std::string value_columns(const std::string& work, std::size_t first, std::size_
     return text;
 }
 
+// A single value from column `first` on: everything up to the closing "/" and
+// the comma before it. Fixed columns would cut values written with more digits
+// ("ScanStepSize,    0.025,/" read from columns 14-21 gives 0.02).
+std::string value_from(const std::string& work, std::size_t first) {
+    std::string text = work.size() >= first ? work.substr(first - 1) : std::string();
+    text.erase(std::min(text.find('/'), text.size()));
+    text.erase(text.find_last_not_of(' ') == std::string::npos ? 0
+                                                               : text.find_last_not_of(' ') + 1);
+    if (!text.empty() && text.back() == ',') text.pop_back();
+    mend_decimal_comma(text);
+    return text;
+}
+
 // `title` = columns 13 up to two before the first "/", so that the comma
 // before it is left out; all blank when there is no "/" or nothing lies there.
 void read_title(PowderPattern& r, const std::string& work) {
@@ -94,10 +107,10 @@ ConversionStatus read_count_line(InputUnit& in, float* dest, int32_t n) {
 
 ConversionStatus read_udf(Workspace& ws) {
     static const Layout kLine("(A60)");
-    static const Layout kStepAfterComma("(F8.3)");
+    static const Layout kStepAfterComma("(F60.3)");
     static const Layout kRange("(F9.4,1X,F9.4)");
-    static const Layout kShortValue("(F7.3)");
-    static const Layout kWavelength("(F8.5)");
+    static const Layout kShortValue("(F60.3)");
+    static const Layout kWavelength("(F60.5)");
 
     PowderPattern& r = ws.record();
     InputUnit& in = ws.input();
@@ -125,23 +138,23 @@ ConversionStatus read_udf(Workspace& ws) {
         if (has("SampleIdent,")) {
             read_title(r, work);
         } else if (has("ScanStepSize,")) {
-            read_text_or_abort(value_columns(work, 14, 21), kStepAfterComma, {r.two_theta_step});
+            read_text_or_abort(value_from(work, 14), kStepAfterComma, {r.two_theta_step});
             have_step = true;
         } else if (has("DataAngleRange")) {
             read_text_or_abort(value_columns(work, 16, 34), kRange,
                                {r.two_theta_start, r.two_theta_end});
             have_range = true;
         } else if (has("ScanStepSize")) {
-            read_text_or_abort(value_columns(work, 15, 21), kShortValue, {r.two_theta_step});
+            read_text_or_abort(value_from(work, 15), kShortValue, {r.two_theta_step});
             have_step = true;
         } else if (has("ScanStepTime")) {
-            read_text_or_abort(value_columns(work, 15, 21), kShortValue, {r.count_time});
+            read_text_or_abort(value_from(work, 15), kShortValue, {r.count_time});
         } else if (has("LabdaAlpha1")) {
-            read_text_or_abort(value_columns(work, 13, 20), kWavelength, {r.lambda1});
+            read_text_or_abort(value_from(work, 13), kWavelength, {r.lambda1});
         } else if (has("LabdaAlpha2")) {
-            read_text_or_abort(value_columns(work, 13, 20), kWavelength, {r.lambda2});
+            read_text_or_abort(value_from(work, 13), kWavelength, {r.lambda2});
         } else if (has("RatioAlpha21")) {
-            read_text_or_abort(value_columns(work, 14, 21), kWavelength, {r.alpha_ratio});
+            read_text_or_abort(value_from(work, 14), kWavelength, {r.alpha_ratio});
         } else if (has("RawScan")) {
             break;
         }

@@ -126,7 +126,17 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderCase{"ScanStepTime,   2.00,/", nullptr, 2.0f, 0},
                       HeaderCase{"ScanStepTime,12.5,/", nullptr, 2.5f, 0},
                       // A decimal comma where the columns hold no point.
-                      HeaderCase{"LabdaAlpha1, 1,54060,/", nullptr, 0, 1.5406f}));
+                      HeaderCase{"LabdaAlpha1, 1,54060,/", nullptr, 0, 1.5406f},
+                      // A value is read whole, past the old eight columns.
+                      HeaderCase{"LabdaAlpha1, 1.5405981,/", nullptr, 0, 1.5405981f}));
+
+TEST(PhilipsUdf, StepIsReadWhole) {
+    Bench b;
+    ASSERT_EQ(b.read(philips_udf_codec, udf(range("   2.0000", "   2.1750", "    0.025"), ramp(8))),
+              ConversionStatus::done);
+    EXPECT_FLOAT_EQ(b.r().two_theta_step, 0.025f);
+    EXPECT_EQ(b.r().point_count, 8);
+}
 
 TEST(PhilipsUdf, StepWithoutCommaUsesColumns15To21) {
     Bench b;
