@@ -65,7 +65,7 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     result.started = true;
 
     // Uncertainties of an earlier dataset must not reach this one's output.
-    r.sigma.fill(0.0f);
+    r.sigma.clear();
     ws.abort_report.clear();
     result.read_status = reader->codec(ws, CodecMode::read);
     ws.input().close();

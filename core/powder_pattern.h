@@ -1,9 +1,12 @@
 // The one powder pattern record and the file selection of a conversion.
 #pragma once
 
-#include <array>
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -13,24 +16,41 @@ namespace qelda {
 inline constexpr int32_t kPointCapacity = 100000;
 inline constexpr std::size_t kTitleLength = 60;
 
-// A fixed array of kPointCapacity float32 entries, indexed from point 1.
+// A fixed array of kPointCapacity float32 entries, indexed from point 1. The
+// storage is allocated zeroed once and never resized; pages the scan never
+// reaches are never touched, so a short scan costs no memory for the rest.
 class PointArray {
   public:
+    PointArray() : values_(static_cast<float*>(std::calloc(kPointCapacity, sizeof(float)))) {
+        if (values_ == nullptr) throw std::bad_alloc();
+    }
+    PointArray(const PointArray&) = delete;
+    PointArray& operator=(const PointArray&) = delete;
+
     float& operator()(int32_t point) noexcept {
         assert(point >= 1 && point <= kPointCapacity);
-        return values_[static_cast<std::size_t>(point - 1)];
+        return values_.get()[point - 1];
     }
     float operator()(int32_t point) const noexcept {
         assert(point >= 1 && point <= kPointCapacity);
-        return values_[static_cast<std::size_t>(point - 1)];
+        return values_.get()[point - 1];
     }
-    float* data() noexcept { return values_.data(); }
-    const float* data() const noexcept { return values_.data(); }
+    float* data() noexcept { return values_.get(); }
+    const float* data() const noexcept { return values_.get(); }
     static constexpr int32_t size() noexcept { return kPointCapacity; }
-    void fill(float value) noexcept { values_.fill(value); }
+    void fill(float value) noexcept { std::fill_n(values_.get(), kPointCapacity, value); }
+    // Sets every entry to 0, writing only to entries that are not 0 already.
+    void clear() noexcept {
+        float* v = values_.get();
+        for (int32_t i = 0; i < kPointCapacity; ++i)
+            if (v[i] != 0.0f) v[i] = 0.0f;
+    }
 
   private:
-    std::array<float, kPointCapacity> values_{};
+    struct Free {
+        void operator()(float* p) const noexcept { std::free(p); }
+    };
+    std::unique_ptr<float[], Free> values_;
 };
 
 // Pads or cuts a text to exactly `length` characters.

@@ -379,9 +379,20 @@ Outcome InputUnit::open(const std::string& path) {
     std::size_t have = 0;
     while (true) {
         if (have == data.size()) {
-            // The file may have grown since fstat; read on in large blocks.
-            if (data.size() >= kMaxFileBytes) break;
-            data.resize(std::min(kMaxFileBytes, data.size() + (std::size_t{1} << 20)));
+            // The file may have grown since fstat: probe with a small buffer
+            // rather than growing (and touching) the whole string ahead.
+            char probe[4096];
+            const ssize_t n = ::read(fd, probe, sizeof probe);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                ::close(fd);
+                return Outcome::error;
+            }
+            if (n == 0) break;
+            if (data.size() + static_cast<std::size_t>(n) > kMaxFileBytes) break;
+            data.append(probe, static_cast<std::size_t>(n));
+            have = data.size();
+            continue;
         }
         const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
         if (n < 0) {
@@ -452,7 +463,12 @@ std::string_view InputUnit::file_name() const noexcept {
 
 // --- OutputUnit --------------------------------------------------------------
 
+OutputUnit::~OutputUnit() {
+    drop_temporary();
+}
+
 Outcome OutputUnit::open(const std::string& path, bool create_now) {
+    drop_temporary();
     path_ = path;
     content_.clear();
     overflowed_ = false;
@@ -470,6 +486,7 @@ Outcome OutputUnit::open(const std::string& path, bool create_now) {
 }
 
 void OutputUnit::open_memory(std::string name) {
+    drop_temporary();
     path_ = std::move(name);
     content_.clear();
     overflowed_ = false;
@@ -477,7 +494,16 @@ void OutputUnit::open_memory(std::string name) {
     open_ = true;
 }
 
+void OutputUnit::drop_temporary() noexcept {
+    if (temp_fd_ >= 0) ::close(temp_fd_);
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_fd_ = -1;
+    temp_.clear();
+    write_failed_ = false;
+}
+
 void OutputUnit::restart() noexcept {
+    drop_temporary();
     content_.clear();
     overflowed_ = false;
 }
@@ -485,75 +511,101 @@ void OutputUnit::restart() noexcept {
 void OutputUnit::append_line(std::string_view line) {
     content_.append(line);
     content_.append("\r\n");
+    if (!memory_only_ && content_.size() >= kFlushBytes) flush();
 }
 
 void OutputUnit::append_bytes(std::string_view bytes) {
     content_.append(bytes);
+    if (!memory_only_ && content_.size() >= kFlushBytes) flush();
+}
+
+bool OutputUnit::flush() {
+    if (write_failed_) {
+        content_.clear();
+        return false;
+    }
+    if (temp_fd_ < 0) {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        fs::path target(path_);
+        // Replace the file a symbolic link points at, not the link.
+        if (fs::is_symlink(target, ec)) {
+            target = fs::canonical(target, ec);
+            if (ec) {
+                commit_error_ = "cannot resolve " + path_;
+                write_failed_ = true;
+                return false;
+            }
+        }
+        fs::path dir = target.parent_path();
+        if (dir.empty()) dir = ".";
+        for (int attempt = 0; attempt < 100 && temp_fd_ < 0; ++attempt) {
+            std::string name(".");
+            name.append(target.filename().string());
+            name.append(".qelda-");
+            name.append(std::to_string(::getpid()));
+            name.push_back('-');
+            name.append(std::to_string(attempt));
+            name.append(".tmp");
+            const fs::path temp = dir / name;
+            temp_fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (temp_fd_ >= 0) temp_ = temp.string();
+            if (temp_fd_ < 0 && errno != EEXIST) break;
+        }
+        if (temp_fd_ < 0) {
+            commit_error_ =
+                std::string("cannot create a file in the output folder: ") + std::strerror(errno);
+            write_failed_ = true;
+            content_.clear();
+            return false;
+        }
+        target_ = target.string();
+    }
+    std::size_t done = 0;
+    while (done < content_.size()) {
+        const ssize_t n = ::write(temp_fd_, content_.data() + done, content_.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            commit_error_ = std::string("cannot write the output file: ") + std::strerror(errno);
+            write_failed_ = true;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    content_.clear();
+    return !write_failed_;
 }
 
 bool OutputUnit::commit() {
-    commit_error_.clear();
     if (!open_) {
         commit_error_ = "output unit not open";
         return false;
     }
     if (memory_only_) return true;
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path target(path_);
-    // Replace the file a symbolic link points at, not the link.
-    if (fs::is_symlink(target, ec)) {
-        target = fs::canonical(target, ec);
-        if (ec) {
-            commit_error_ = "cannot resolve " + path_;
-            return false;
-        }
-    }
-    fs::path dir = target.parent_path();
-    if (dir.empty()) dir = ".";
-    int fd = -1;
-    fs::path temp;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        std::string name(".");
-        name.append(target.filename().string());
-        name.append(".qelda-");
-        name.append(std::to_string(::getpid()));
-        name.push_back('-');
-        name.append(std::to_string(attempt));
-        name.append(".tmp");
-        temp = dir / name;
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        commit_error_ =
-            std::string("cannot create a file in the output folder: ") + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd, st.st_mode & 07777);
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < content_.size()) {
-        const ssize_t n = ::write(fd, content_.data() + done, content_.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+    if (!write_failed_) commit_error_.clear();
+    bool ok = flush();
+    if (ok) {
+        struct stat st {};
+        if (::stat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            ::fchmod(temp_fd_, st.st_mode & 07777);
+        const int fd = temp_fd_;
+        temp_fd_ = -1;
+        if (::close(fd) != 0) {
+            commit_error_ = std::string("cannot write the output file: ") + std::strerror(errno);
             ok = false;
-            break;
+        } else if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+            commit_error_ = std::string("cannot replace the output file: ") + std::strerror(errno);
+            ok = false;
+        } else {
+            temp_.clear();
         }
-        done += static_cast<std::size_t>(n);
     }
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) {
-        commit_error_ = std::string("cannot write the output file: ") + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    drop_temporary();
+    return ok;
 }
 
 void OutputUnit::discard() noexcept {
+    drop_temporary();
     content_.clear();
     overflowed_ = false;
 }

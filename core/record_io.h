@@ -126,16 +126,24 @@ class InputUnit {
     bool open_ = false;
 };
 
-// Unit 2: the output file.
+// Unit 2: the output file. What a writer writes goes into a temporary file
+// beside the chosen one, through a small buffer; `commit` renames it over the
+// chosen file, `discard` removes it. Memory units (tests, standard output)
+// keep everything in `content()`.
 class OutputUnit {
   public:
     static constexpr int kNumber = 2;
+
+    OutputUnit() = default;
+    OutputUnit(const OutputUnit&) = delete;
+    OutputUnit& operator=(const OutputUnit&) = delete;
+    ~OutputUnit();
 
     // Opens for writing ("WRITE", "UNKNOWN"): with `create_now` an absent file is
     // created empty at once, as the window's chooser does; the command line
     // passes false so that a failed conversion leaves no file behind.
     Outcome open(const std::string& path, bool create_now);
-    // Opens without a file: content is only collected (tests, fuzzing).
+    // Opens without a file: content is only collected (tests, standard output).
     void open_memory(std::string name);
     bool is_open() const noexcept { return open_; }
 
@@ -152,6 +160,8 @@ class OutputUnit {
     // Closes: commits when `keep` and discards otherwise.
     bool close(bool keep);
 
+    // Everything written, for memory units; for file units only what is not yet
+    // flushed.
     const std::string& content() const noexcept { return content_; }
     const std::string& path() const noexcept { return path_; }
     std::string_view file_name() const noexcept;
@@ -162,9 +172,17 @@ class OutputUnit {
     const std::string& commit_error() const noexcept { return commit_error_; }
 
   private:
+    static constexpr std::size_t kFlushBytes = std::size_t{1} << 16;
+    bool flush();  // writes the buffer into the temporary file
+    void drop_temporary() noexcept;
+
     std::string content_;
     std::string path_;
+    std::string target_;  // the file the temporary replaces (symbolic links resolved)
+    std::string temp_;    // the temporary file, once created
     std::string commit_error_;
+    int temp_fd_ = -1;
+    bool write_failed_ = false;
     bool open_ = false;
     bool memory_only_ = false;
     bool overflowed_ = false;
