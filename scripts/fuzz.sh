@@ -22,6 +22,8 @@ declare -A sample_dir=([xy]=xy [gsas]=gsas [stoe-raw]=stoe_raw [uxd]=uxd [ard]="
 declare -A example_ext=([xy]=dat [gsas]=gsa [stoe-raw]=raw [uxd]=uxd [ard]=ard [dbw]=dbw
   [stoe-ascii]=asc [udf]=udf [cif]=cif)
 
+# Scratch output files go to memory when the machine has it.
+[ -d /dev/shm ] && export TMPDIR=/dev/shm
 out="$here/fuzz-out"
 mkdir -p "$out/crashes"
 status=0
