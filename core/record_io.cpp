@@ -1,6 +1,7 @@
 #include "core/record_io.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -363,10 +364,16 @@ std::string conversion_error_report(int unit, std::string_view file) {
 
 // --- InputUnit ---------------------------------------------------------------
 
+InputUnit::~InputUnit() {
+    close();
+}
+
 Outcome InputUnit::open(const std::string& path) {
     close();
     path_ = path;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe chosen by mistake cannot hang the open;
+    // anything but a regular file is refused right after.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return Outcome::error;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
@@ -374,76 +381,118 @@ Outcome InputUnit::open(const std::string& path) {
         ::close(fd);
         return Outcome::error;
     }
-    std::string data;
-    data.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t have = 0;
-    while (true) {
-        if (have == data.size()) {
-            // The file may have grown since fstat: probe with a small buffer
-            // rather than growing (and touching) the whole string ahead.
-            char probe[4096];
-            const ssize_t n = ::read(fd, probe, sizeof probe);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                ::close(fd);
-                return Outcome::error;
-            }
-            if (n == 0) break;
-            if (data.size() + static_cast<std::size_t>(n) > kMaxFileBytes) break;
-            data.append(probe, static_cast<std::size_t>(n));
-            have = data.size();
-            continue;
-        }
-        const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+    size_ = static_cast<std::size_t>(st.st_size);
+    if (size_ > 0) {
+        // Address space only: pages are touched as blocks are read into them.
+        const long page = ::sysconf(_SC_PAGESIZE);
+        region_ = (size_ + static_cast<std::size_t>(page) - 1) / static_cast<std::size_t>(page) *
+                  static_cast<std::size_t>(page);
+        void* p = ::mmap(nullptr, region_, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p == MAP_FAILED) {
             ::close(fd);
+            region_ = 0;
+            size_ = 0;
             return Outcome::error;
         }
-        if (n == 0) break;
-        have += static_cast<std::size_t>(n);
+        data_ = static_cast<char*>(p);
     }
-    ::close(fd);
-    data.resize(have);
-    content_ = std::move(data);
-    pos_ = 0;
+    fd_ = fd;
     open_ = true;
     return Outcome::done;
 }
 
 void InputUnit::open_bytes(std::string content, std::string name) {
-    content_ = std::move(content);
+    close();
+    owned_ = std::move(content);
     path_ = std::move(name);
-    pos_ = 0;
+    data_ = owned_.data();
+    size_ = loaded_ = owned_.size();
     open_ = true;
 }
 
 void InputUnit::close() noexcept {
+    if (region_ > 0) ::munmap(data_, region_);
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    region_ = 0;
+    data_ = nullptr;
+    owned_.clear();
+    owned_.shrink_to_fit();
+    size_ = loaded_ = released_ = pos_ = last_start_ = 0;
     open_ = false;
-    pos_ = 0;
-    content_.clear();
-    content_.shrink_to_fit();
+}
+
+void InputUnit::load_through(std::size_t end) noexcept {
+    end = std::min(end, size_);
+    while (loaded_ < end && fd_ >= 0) {
+        const std::size_t want = std::min(size_ - loaded_, std::max(kBlock, end - loaded_));
+        const ssize_t n = ::read(fd_, data_ + loaded_, want);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // The file is shorter now than when it was opened: it ends here.
+            size_ = loaded_;
+            break;
+        }
+        loaded_ += static_cast<std::size_t>(n);
+    }
+}
+
+void InputUnit::release_before(std::size_t keep) noexcept {
+    if (region_ == 0) return;
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t upto = keep / page * page;
+    if (upto <= released_ + kBlock) return;
+    ::madvise(data_ + released_, upto - released_, MADV_DONTNEED);
+    released_ = upto;
+}
+
+void InputUnit::restore_released() noexcept {
+    std::size_t done = 0;
+    while (done < released_) {
+        const ssize_t n = ::pread(fd_, data_ + done, released_ - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    released_ = 0;
+}
+
+std::string_view InputUnit::bytes() noexcept {
+    if (!open_) return {};
+    load_through(size_);
+    if (released_ > 0) restore_released();
+    return {data_, size_};
 }
 
 bool InputUnit::next_line(std::string_view& line) noexcept {
-    if (!open_ || pos_ >= content_.size()) return false;
-    const std::string_view all(content_);
+    if (!open_) return false;
+    if (pos_ < released_) restore_released();  // a reader went back far
+    load_through(pos_ + 1);
+    if (pos_ >= size_) return false;
     std::size_t end = pos_;
-    const std::size_t size = all.size();
-    while (end < size && all[end] != '\n' && all[end] != '\r') ++end;
-    if (end == size) {
-        line = all.substr(pos_);
-        pos_ = all.size();
-        return true;
+    while (true) {
+        while (end < loaded_ && data_[end] != '\n' && data_[end] != '\r') ++end;
+        if (end < loaded_ || loaded_ >= size_) break;
+        load_through(loaded_ + kBlock);
     }
-    line = all.substr(pos_, end - pos_);
-    pos_ = (all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n') ? end + 2 : end + 1;
+    line = std::string_view(data_ + pos_, end - pos_);
+    last_start_ = pos_;
+    if (end >= size_) {
+        pos_ = size_;
+    } else {
+        if (data_[end] == '\r' && end + 1 >= loaded_) load_through(end + 2);
+        pos_ =
+            (data_[end] == '\r' && end + 1 < size_ && data_[end + 1] == '\n') ? end + 2 : end + 1;
+    }
+    if (last_start_ > kKeepBehind) release_before(last_start_ - kKeepBehind);
     return true;
 }
 
 void InputUnit::backspace() noexcept {
     if (!open_ || pos_ == 0) return;
-    const std::string_view all(content_);
+    if (released_ > 0) restore_released();  // rare: readers step back once, early
+    const std::string_view all(data_, loaded_);
     std::size_t end = pos_;  // one past the last character of the previous line
     if (end == all.size() && all[end - 1] != '\n' && all[end - 1] != '\r') {
         // The last line had no line end.

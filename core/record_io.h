@@ -92,14 +92,23 @@ class Value {
 using Targets = std::initializer_list<Target>;
 using Values = std::initializer_list<Value>;
 
-// Unit 1: the input file.
+// Unit 1: the input file. The file is read in blocks as the lines are asked
+// for, into a region that never moves, so every line handed out stays valid;
+// pages far behind the current line are given back to the system as reading
+// goes on (and read again should anything ask for them), so a long scan never
+// holds the whole file in memory.
 class InputUnit {
   public:
     static constexpr int kNumber = 1;
     // Larger inputs are refused at open; no scan in any format comes near it.
     static constexpr std::size_t kMaxFileBytes = std::size_t{1} << 30;
 
-    // Opens an existing file for reading ("READ", "OLD"); the whole file is read.
+    InputUnit() = default;
+    InputUnit(const InputUnit&) = delete;
+    InputUnit& operator=(const InputUnit&) = delete;
+    ~InputUnit();
+
+    // Opens an existing file for reading ("READ", "OLD").
     Outcome open(const std::string& path);
     // Opens in-memory content under a display name (tests, fuzzing).
     void open_bytes(std::string content, std::string name);
@@ -111,18 +120,34 @@ class InputUnit {
     // Moves back one line, so that the next read returns the line last read.
     void backspace() noexcept;
     // The whole file as bytes, for binary readers.
-    std::string_view bytes() const noexcept { return content_; }
+    std::string_view bytes() noexcept;
     const std::string& path() const noexcept { return path_; }
     // The file name without its folders, as fatal reports quote it.
     std::string_view file_name() const noexcept;
-    // Byte offset of the next line; lets binary-aware readers rewind.
+    // Byte offset of the next line; lets readers come back to a line.
     std::size_t position() const noexcept { return pos_; }
-    void set_position(std::size_t pos) noexcept { pos_ = pos <= content_.size() ? pos : pos_; }
+    void set_position(std::size_t pos) noexcept { pos_ = pos <= size_ ? pos : pos_; }
 
   private:
-    std::string content_;
+    static constexpr std::size_t kBlock = std::size_t{1} << 15;
+    static constexpr std::size_t kKeepBehind = std::size_t{1} << 17;
+    // Reads on until at least `end` bytes (or the whole file) are loaded.
+    void load_through(std::size_t end) noexcept;
+    // Gives back whole pages before `keep`.
+    void release_before(std::size_t keep) noexcept;
+    // Reads the given-back front part again.
+    void restore_released() noexcept;
+
+    std::string owned_;  // content given by open_bytes
     std::string path_;
+    char* data_ = nullptr;  // the file's bytes: owned_ or a private anonymous region
+    std::size_t region_ = 0;
+    std::size_t size_ = 0;
+    std::size_t loaded_ = 0;
+    std::size_t released_ = 0;
     std::size_t pos_ = 0;
+    std::size_t last_start_ = 0;  // start of the line last handed out
+    int fd_ = -1;
     bool open_ = false;
 };
 
@@ -172,7 +197,7 @@ class OutputUnit {
     const std::string& commit_error() const noexcept { return commit_error_; }
 
   private:
-    static constexpr std::size_t kFlushBytes = std::size_t{1} << 16;
+    static constexpr std::size_t kFlushBytes = std::size_t{1} << 15;
     bool flush();  // writes the buffer into the temporary file
     void drop_temporary() noexcept;
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include "core/record_io.h"
 #include "tests/test_support.h"
@@ -203,8 +204,44 @@ TEST(InputUnit, MissingFileAndFolder) {
     InputUnit u;
     EXPECT_EQ(u.open((dir / "missing.dat").string()), Outcome::error);
     EXPECT_EQ(u.open(dir.path().string()), Outcome::error);
+    // A named pipe is refused at once instead of waiting for a writer.
+    const auto fifo = dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(u.open(fifo.string()), Outcome::error);
     std::string_view line;
     EXPECT_FALSE(u.next_line(line));
+}
+
+}  // namespace
+}  // namespace qelda
+
+namespace qelda {
+namespace {
+
+// Files larger than the part kept behind the current line: every line comes
+// back intact, and so do backspace and the binary view after reading far.
+TEST(InputUnit, LongFilesReadInBlocksStayIntact) {
+    ScratchDir dir;
+    std::string content;
+    for (int i = 0; i < 60000; ++i)
+        content += "line " + std::to_string(i) + (i % 3 ? "\r\n" : "\n");
+    const auto path = dir / "long.txt";
+    write_file(path, content);
+    InputUnit u;
+    ASSERT_EQ(u.open(path.string()), Outcome::done);
+    std::string_view line;
+    for (int i = 0; i < 60000; ++i) {
+        ASSERT_TRUE(u.next_line(line));
+        ASSERT_EQ(line, "line " + std::to_string(i));
+    }
+    EXPECT_FALSE(u.next_line(line));
+    u.backspace();
+    ASSERT_TRUE(u.next_line(line));
+    EXPECT_EQ(line, "line 59999");
+    EXPECT_EQ(u.bytes(), content);
+    u.set_position(0);
+    ASSERT_TRUE(u.next_line(line));
+    EXPECT_EQ(line, "line 0");
 }
 
 }  // namespace
