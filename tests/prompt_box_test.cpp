@@ -2,6 +2,8 @@
 // must accept exactly what the prompt's layout reads.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "core/prompts.h"
 
 namespace qelda {
@@ -12,6 +14,10 @@ struct BoxCase {
     const char* typed;
     bool reads;
 };
+
+void PrintTo(const BoxCase& c, std::ostream* os) {
+    *os << static_cast<int>(c.box) << " '" << c.typed << "'";
+}
 
 class PromptBoxReads : public ::testing::TestWithParam<BoxCase> {};
 
