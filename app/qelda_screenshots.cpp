@@ -29,14 +29,13 @@ QImage with_caption(TemplateDialog& d) {
     QPainter p(&image);
     p.fillRect(0, 0, image.width(), bar, QColor(0, 0, 128));
     p.setPen(Qt::white);
-    QFont bold = d.font();
-    bold.setBold(true);
-    p.setFont(bold);
+    const QFont caption = d.font();
+    p.setFont(caption);
     const Qt::WindowFlags flags = d.windowFlags();
     QString boxes;
     if (flags & Qt::WindowMinimizeButtonHint) boxes += QStringLiteral(" _ ");
     if (flags & Qt::WindowCloseButtonHint) boxes += QStringLiteral(" X ");
-    const int boxes_width = QFontMetrics(bold).horizontalAdvance(boxes) + 6;
+    const int boxes_width = QFontMetrics(caption).horizontalAdvance(boxes) + 6;
     p.drawText(QRect(6, 0, image.width() - 12 - boxes_width, bar), Qt::AlignVCenter | Qt::AlignLeft,
                d.windowTitle());
     p.drawText(QRect(0, 0, image.width() - 6, bar), Qt::AlignVCenter | Qt::AlignRight, boxes);
