@@ -15,10 +15,34 @@ std::string box(std::string_view typed) {
     return fixed_text(typed, kPromptTextLength);
 }
 
+const Layout& layout_of(PromptBox box) {
+    static const Layout kWavelength("(F8.5)");
+    static const Layout kCountTime("(F10.0)");
+    static const Layout kHeaderLines("(I5)");
+    switch (box) {
+        case PromptBox::count_time:
+            return kCountTime;
+        case PromptBox::header_lines:
+            return kHeaderLines;
+        case PromptBox::wavelength:
+            break;
+    }
+    return kWavelength;
+}
+
 }  // namespace
 
+bool prompt_box_reads(PromptBox which, std::string_view typed) {
+    if (which == PromptBox::header_lines) {
+        int32_t value = 0;
+        return read_text(box(typed), layout_of(which), {value}) == Outcome::done;
+    }
+    float value = 0;
+    return read_text(box(typed), layout_of(which), {value}) == Outcome::done;
+}
+
 void ask_wavelengths(Workspace& ws) {
-    static const Layout kWavelength("(F8.5)");
+    const Layout& kWavelength = layout_of(PromptBox::wavelength);
     const WavelengthEntries typed = ws.interaction().wavelength_prompt();
     PowderPattern& r = ws.record();
     float l1 = 0, l2 = 0, ratio = 0;
@@ -36,8 +60,8 @@ void ask_wavelengths(Workspace& ws) {
 
 XyInputChoice ask_xy_input(Workspace& ws) {
     static const Layout kTitle("(A60)");
-    static const Layout kHeaderLines("(I5)");
-    static const Layout kCountTime("(F10.0)");
+    const Layout& kHeaderLines = layout_of(PromptBox::header_lines);
+    const Layout& kCountTime = layout_of(PromptBox::count_time);
     PowderPattern& r = ws.record();
     const XyInputEntries typed = ws.interaction().xy_input_prompt(r.title);
     std::string title;

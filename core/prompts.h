@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "core/workspace.h"
 
@@ -31,6 +32,17 @@ bool ask_slit_correction(Workspace& ws);
 
 // Box texts are read back as 100-character texts.
 inline constexpr std::size_t kPromptTextLength = 100;
+
+// The number boxes of the prompts, each read back through its own layout.
+enum class PromptBox {
+    wavelength,    // (F8.5): alpha1, alpha2 and the intensity ratio
+    count_time,    // (F10.0)
+    header_lines,  // (I5)
+};
+// True when the typed text reads as a number under the box's layout, as the
+// prompt will read it. The window refuses to close a prompt on a box that does
+// not, so that a typing slip is corrected instead of ending the conversion.
+bool prompt_box_reads(PromptBox box, std::string_view typed);
 
 // The slit prompt's warning, 150 characters in three pieces.
 extern const char* const kSlitWarning;

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Renders every dialog of the window, 101 to 108, to DIR/dialog1NN.png, without
+# a display (QT_QPA_PLATFORM=offscreen), so that anyone can see what the user
+# sees. Usage: scripts/screenshots.sh DIR
+set -euo pipefail
+if [ "$#" -ne 1 ]; then
+  echo "usage: $0 DIR" >&2
+  exit 2
+fi
+here="$(cd "$(dirname "$0")/.." && pwd)"
+cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$here/build" -j"$(nproc)" --target qelda-screenshots >/dev/null
+QT_QPA_PLATFORM=offscreen "$here/build/qelda-screenshots" "$1"

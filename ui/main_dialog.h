@@ -1,0 +1,82 @@
+// Dialog 101, the converter: the two file rows with their choosers and format
+// lists, Convert, Reset and Exit. Choosing a file opens it at once on its unit
+// and preselects its format from the extension; Convert runs the same
+// run_conversion as the command line; after every conversion the selection is
+// cleared.
+#pragma once
+
+#include <QString>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "core/workspace.h"
+#include "formats/registry.h"
+#include "ui/dialog_builder.h"
+#include "ui/window_interaction.h"
+
+namespace qelda::ui {
+
+inline constexpr const char* kNoFileSelected = "No file selected";
+
+// Chooser settings.
+inline constexpr const char* kInputChooserTitle = "Open Input Data File";
+inline constexpr const char* kOutputChooserTitle = "Open Output Data File";
+inline constexpr const char* kChooserDefaultSuffix = "dat";
+// Object names of the two choosers, so that tests can find them.
+inline constexpr const char* kInputChooserName = "input_chooser";
+inline constexpr const char* kOutputChooserName = "output_chooser";
+
+// The chooser filters of a direction, "description (pattern)", "All Files"
+// first, then the formats of the list in order.
+QStringList chooser_filters(Direction direction);
+
+class MainDialog {
+  public:
+    MainDialog(Workspace& ws, WindowInteraction& ui) : ws_(ws), ui_(ui) {}
+    ~MainDialog();
+    MainDialog(const MainDialog&) = delete;
+    MainDialog& operator=(const MainDialog&) = delete;
+
+    // Builds the dialog from template `template_id`, fills the two format lists
+    // (no entry selected) and attaches the actions; false when the template
+    // cannot be built.
+    bool build(int template_id = kMainDialog);
+    TemplateDialog* dialog() const noexcept { return dialog_.get(); }
+    // Runs the dialog modally until Exit or the close box.
+    int exec();
+
+    // The actions.
+    void select_input();
+    void select_output();
+    void update_convert_button();
+    void reset_selection();
+    void convert();
+
+    // Tests give a table of their own codecs; by default Convert runs formats().
+    void set_conversion_table(std::span<const FormatInfo> table) noexcept { table_ = table; }
+
+  private:
+    void choose_input_file();
+    void choose_output_file();
+    // Runs a chooser; the returned path, or nothing when the user cancels.
+    std::optional<std::string> run_chooser(Direction direction, std::string& buffer,
+                                           FormatId selected);
+
+    Workspace& ws_;
+    WindowInteraction& ui_;
+    std::unique_ptr<TemplateDialog> dialog_;
+    // The chooser buffers: what each chooser last returned, kept for the run.
+    std::string input_buffer_;
+    std::string output_buffer_;
+    std::span<const FormatInfo> table_;
+};
+
+// The program: builds dialog `template_id` as the main dialog and runs it.
+// When it cannot be built, writes "Error: dialog not found" on `console` and
+// returns 1.
+int run_program(int template_id = kMainDialog, std::FILE* console = stderr);
+
+}  // namespace qelda::ui

@@ -1,0 +1,26 @@
+// Dialogs 102-104: the dataset parameters, the failure and the success. Each
+// is made filled and then run modally by the caller; the texts come from
+// core/display_texts.h, so that the window and the command line agree.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "core/powder_pattern.h"
+#include "ui/dialog_builder.h"
+
+namespace qelda::ui {
+
+// 1012 the title, 1016-1018 the angles (F8.3), 1022-1024 the wavelengths and
+// the ratio (F7.5), 1020 the point count (I5, in full when it needs more).
+std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
+                                                    QWidget* parent = nullptr);
+// 1020 the message up to its first run of five blanks.
+std::unique_ptr<TemplateDialog> make_failure_dialog(std::string_view failure_message,
+                                                    QWidget* parent = nullptr);
+// 1021 the count line, 1024 and 1025 the file names of the two paths.
+std::unique_ptr<TemplateDialog> make_success_dialog(const PowderPattern& record,
+                                                    const ConversionSession& session,
+                                                    QWidget* parent = nullptr);
+
+}  // namespace qelda::ui

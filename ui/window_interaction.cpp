@@ -1,0 +1,67 @@
+#include "ui/window_interaction.h"
+
+#include "ui/prompt_dialogs.h"
+#include "ui/result_dialogs.h"
+
+namespace qelda::ui {
+
+void WindowInteraction::report_missing_dialog() const {
+    std::fprintf(console_, "%s\n", kDialogNotFound);
+    std::fflush(console_);
+}
+
+bool WindowInteraction::run(const std::unique_ptr<TemplateDialog>& dialog) const {
+    if (!dialog) {
+        report_missing_dialog();
+        return false;
+    }
+    dialog->exec();
+    return true;
+}
+
+void WindowInteraction::show_dataset_parameters(const PowderPattern& record) {
+    run(make_dataset_dialog(record, owner_));
+}
+
+void WindowInteraction::show_failure(std::string_view failure_message) {
+    run(make_failure_dialog(failure_message, owner_));
+}
+
+void WindowInteraction::show_success(const PowderPattern& record,
+                                     const ConversionSession& session) {
+    run(make_success_dialog(record, session, owner_));
+}
+
+void WindowInteraction::reset_selection() {
+    if (reset_) reset_();
+}
+
+// A prompt that cannot be built answers as if OK had been pressed at once.
+
+WavelengthEntries WindowInteraction::wavelength_prompt() {
+    const auto d = make_wavelength_prompt(owner_);
+    return run(d) ? read_wavelength_prompt(*d) : WavelengthEntries{};
+}
+
+XyInputEntries WindowInteraction::xy_input_prompt(std::string_view current_title) {
+    const auto d = make_xy_input_prompt(current_title, owner_);
+    if (run(d)) return read_xy_input_prompt(*d);
+    XyInputEntries e;
+    e.title = std::string(current_title);
+    return e;
+}
+
+AsciiOutputEntries WindowInteraction::ascii_output_prompt(std::string_view current_title) {
+    const auto d = make_ascii_output_prompt(current_title, owner_);
+    if (run(d)) return read_ascii_output_prompt(*d);
+    AsciiOutputEntries e;
+    e.title = std::string(current_title);
+    return e;
+}
+
+bool WindowInteraction::slit_prompt() {
+    const auto d = make_slit_prompt(owner_);
+    return run(d) && read_slit_prompt(*d);
+}
+
+}  // namespace qelda::ui

@@ -1,0 +1,49 @@
+// The interaction of the core, answered with the window's dialogs: the
+// dataset, failure and success dialogs (102-104), the prompts (105-108) and
+// the main dialog's reset.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "core/interaction.h"
+#include "ui/dialog_builder.h"
+
+class QWidget;
+
+namespace qelda::ui {
+
+class WindowInteraction final : public Interaction {
+  public:
+    // `console` receives "Error: dialog not found" when a dialog cannot be built.
+    explicit WindowInteraction(std::FILE* console = stderr) : console_(console) {}
+
+    // The window over which the dialogs open (the main dialog).
+    void set_owner(QWidget* owner) noexcept { owner_ = owner; }
+    QWidget* owner() const noexcept { return owner_; }
+    // What reset_selection does (the main dialog's reset).
+    void set_reset(std::function<void()> reset) { reset_ = std::move(reset); }
+
+    void show_dataset_parameters(const PowderPattern& record) override;
+    void show_failure(std::string_view failure_message) override;
+    void show_success(const PowderPattern& record, const ConversionSession& session) override;
+    void reset_selection() override;
+    WavelengthEntries wavelength_prompt() override;
+    XyInputEntries xy_input_prompt(std::string_view current_title) override;
+    AsciiOutputEntries ascii_output_prompt(std::string_view current_title) override;
+    bool slit_prompt() override;
+
+    // Writes "Error: dialog not found" on the console.
+    void report_missing_dialog() const;
+
+  private:
+    // Runs a made dialog modally; false (after the report) when it is missing.
+    bool run(const std::unique_ptr<TemplateDialog>& dialog) const;
+
+    std::FILE* console_;
+    QWidget* owner_ = nullptr;
+    std::function<void()> reset_;
+};
+
+}  // namespace qelda::ui
