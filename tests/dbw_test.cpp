@@ -16,24 +16,10 @@ namespace {
 
 using testing::Bench;
 using testing::fill_scan;
+using testing::lines_of;
 using testing::read_file;
 using testing::ScratchDir;
 using testing::write_file;
-
-std::vector<std::string> lines_of(const std::string& content) {
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < content.size()) {
-        const auto end = content.find("\r\n", pos);
-        if (end == std::string::npos) {
-            lines.push_back(content.substr(pos));
-            break;
-        }
-        lines.push_back(content.substr(pos, end - pos));
-        pos = end + 2;
-    }
-    return lines;
-}
 
 // Intensities with fractions and a spread of magnitudes.
 void fill_counts(PowderPattern& r) {

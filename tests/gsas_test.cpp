@@ -16,6 +16,7 @@ namespace {
 
 using testing::Bench;
 using testing::fill_scan;
+using testing::lines_of;
 using testing::read_file;
 using testing::ScratchDir;
 using testing::write_file;
@@ -25,22 +26,6 @@ std::string gsas_file(const std::string& bank, const std::vector<std::string>& r
                       const std::string& title = "Quartz") {
     std::string out = title + "\r\n" + bank + "\r\n";
     for (const auto& rec : records) out += rec + "\r\n";
-    return out;
-}
-
-// The lines of a written file, without their CR LF.
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos) {
-            out.push_back(text.substr(pos));
-            break;
-        }
-        out.push_back(text.substr(pos, end - pos));
-        pos = end + 2;
-    }
     return out;
 }
 

@@ -38,6 +38,21 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) {
+            out.push_back(text.substr(pos));
+            break;
+        }
+        out.push_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return out;
+}
+
 void fill_scan(PowderPattern& r, int32_t n, float start, float step, float base) {
     r.point_count = n;
     r.two_theta_start = start;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/driver.h"
 #include "core/interaction.h"
@@ -76,6 +77,9 @@ class ScratchDir {
   private:
     std::filesystem::path path_;
 };
+
+// The lines of a written file, without their CR LF.
+std::vector<std::string> lines_of(const std::string& text);
 
 // Fills the record with a simple scan: n points from start by step.
 void fill_scan(PowderPattern& r, int32_t n, float start, float step, float base = 100.0f);
