@@ -8,6 +8,18 @@
 
 namespace qelda::testing {
 
+void Bench::input(std::string content, std::string name) {
+    ws.input().open_bytes(std::move(content), std::move(name));
+    ws.session().input_path = ws.input().path();
+    ws.session().input_ready = true;
+}
+
+ConversionStatus Bench::read(CodecRoutine codec, std::string content, std::string name) {
+    input(std::move(content), std::move(name));
+    ws.record().max_points = kPointCapacity;
+    return codec(ws, CodecMode::read);
+}
+
 std::optional<std::filesystem::path> sample(const std::string& relative) {
     const std::filesystem::path p = std::filesystem::path(QELDA_SAMPLES_DIR) / relative;
     if (!std::filesystem::exists(p)) return std::nullopt;

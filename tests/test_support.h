@@ -29,11 +29,7 @@ struct Bench {
     ScriptedInteraction::Answers& answers() { return ui.answers(); }
 
     // Opens unit 1 on `content` (named `name` in reports).
-    void input(std::string content, std::string name = "input.dat") {
-        ws.input().open_bytes(std::move(content), std::move(name));
-        ws.session().input_path = ws.input().path();
-        ws.session().input_ready = true;
-    }
+    void input(std::string content, std::string name = "input.dat");
     // Opens unit 2 in memory.
     void memory_output(std::string name = "output.dat") {
         ws.output().open_memory(std::move(name));
@@ -41,11 +37,7 @@ struct Bench {
         ws.session().output_ready = true;
     }
     // Runs a codec in read mode on `content`.
-    ConversionStatus read(CodecRoutine codec, std::string content, std::string name = "input.dat") {
-        input(std::move(content), std::move(name));
-        ws.record().max_points = kPointCapacity;
-        return codec(ws, CodecMode::read);
-    }
+    ConversionStatus read(CodecRoutine codec, std::string content, std::string name = "input.dat");
     // Runs a codec in write mode and returns what it wrote (empty on failure).
     ConversionStatus write(CodecRoutine codec, std::string& written) {
         memory_output();
