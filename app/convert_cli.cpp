@@ -134,6 +134,19 @@ std::string record_json(const PowderPattern& r) {
     return out;
 }
 
+// The window's rule, and for the command line also the names that x-y files
+// usually carry (.xy, .xye, .xyd), which the window's table does not list.
+FormatId format_of_file(std::string_view path, Direction direction) {
+    const std::string_view chars = extension_chars(file_name_part(path));
+    const FormatId id = detect_format(chars, direction);
+    if (id != FormatId::none) return id;
+    std::string upper(chars);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (upper == "XY" || upper == "XYE" || upper == "XYD") return FormatId::ascii_xy;
+    return FormatId::none;
+}
+
 std::string formats_help() {
     std::string text = "Formats (short name, list text, extension, directions):\n";
     for (const auto& f : formats()) {
@@ -146,7 +159,7 @@ std::string formats_help() {
     text +=
         "A FORMAT may also be given as its list text or its number 2-10. Without\n"
         "--from/--to the format comes from the three characters after the first\n"
-        "'.' of the file name.\n";
+        "'.' of the file name (.xy, .xye and .xyd are x-y files too).\n";
     return text;
 }
 
@@ -231,7 +244,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE
         if (!id) return usage_error("unknown input format '" + from + "'");
         input_format = *id;
     } else {
-        input_format = detect_format(extension_chars(file_name_part(input_path)), Direction::input);
+        input_format = format_of_file(input_path, Direction::input);
         if (input_format == FormatId::none)
             return usage_error("cannot tell the format of '" + input_path + "'; use --from");
     }
@@ -247,8 +260,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE
             output_format = *id;
         }
     } else {
-        output_format =
-            detect_format(extension_chars(file_name_part(output_path)), Direction::output);
+        output_format = format_of_file(output_path, Direction::output);
         if (output_format == FormatId::none)
             return usage_error("cannot tell the format of '" + output_path + "'; use --to");
     }

@@ -159,3 +159,55 @@ TEST_F(CliWithExample, FailedConversionLeavesOldFileAndNoTemporaries) {
 
 }  // namespace
 }  // namespace qelda
+
+namespace qelda {
+namespace {
+
+// Every input format converts to every output format from the command line.
+TEST(Cli, EveryInputToEveryOutput) {
+    ScratchDir dir;
+    const auto examples = std::filesystem::path(QELDA_SOURCE_DIR) / "examples";
+    std::vector<std::pair<std::string, std::filesystem::path>> inputs;
+    for (const char* name : {"quartz.dat", "quartz.gsa", "quartz.raw", "quartz.uxd", "quartz.dbw"})
+        if (std::filesystem::exists(examples / name)) inputs.emplace_back(name, examples / name);
+    // The read-only formats: small files in their layouts, and real samples.
+    write_file(dir / "scan.ard",
+               "Quartz standard\n  10.0000000  10.1000000   0.0200000  2.00000000"
+               "              1.54060000\n\n   7   5   2\n  14   3   0\n\n\n"
+               "              120.0    30.0\n              180.0    30.0\n"
+               "              240.0    30.0\n              300.0    30.0\n"
+               "              360.0    30.0\n              420.0    30.0\n");
+    inputs.emplace_back("scan.ard", dir / "scan.ard");
+    std::string asc = "Title  = Quartz standard\nWavelength: 1.540598\nRange 1\n  2Theta\n" +
+                      std::string(33, ' ') + "   10.000   10.180    0.020\n\n\n" +
+                      std::string(17, ' ') + "    5.0" + std::string(33, ' ') +
+                      "    10\nIntensities\n  counts\n" + std::string(9, ' ');
+    for (int j = 1; j <= 10; ++j) asc += "    1" + std::to_string(10 + j);
+    write_file(dir / "scan.asc", asc + "\n");
+    inputs.emplace_back("scan.asc", dir / "scan.asc");
+    for (const char* rel : {"udf/sample2.udf", "pdcif/1517474.cif"})
+        if (auto p = testing::sample(rel)) inputs.emplace_back(rel, *p);
+    ASSERT_GE(inputs.size(), 2u);
+    for (const auto& [name, path] : inputs) {
+        for (const char* to : {"xy", "gsas", "stoe-raw", "uxd", "dbw"}) {
+            const auto out = dir / (std::string("out-") + to);
+            std::vector<std::string> args = {"-q", "-t", to, path.string(), out.string()};
+            if (name == "quartz.dat") args.insert(args.begin(), {"--header-lines", "1"});
+            const CliRun r = run_cli(args);
+            EXPECT_EQ(r.status, 0) << name << " -> " << to << ": " << r.err;
+            EXPECT_TRUE(std::filesystem::exists(out)) << name << " -> " << to;
+        }
+    }
+}
+
+TEST(Cli, XyFileNamesAreRecognised) {
+    ScratchDir dir;
+    write_file(dir / "a.xye", "10.0 100 10\n10.1 121 11\n");
+    const CliRun r = run_cli({"-q", "--header-lines", "0", "--read-sigma", "--no-title",
+                              (dir / "a.xye").string(), (dir / "b.dat").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "b.dat"), "   10.000,   100.000\r\n   10.100,   121.000\r\n");
+}
+
+}  // namespace
+}  // namespace qelda
