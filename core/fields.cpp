@@ -3,6 +3,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace qelda {
@@ -104,21 +105,24 @@ bool scaled_magnitude(double magnitude, int32_t decimals, uint64_t& scaled) {
 std::size_t fast_magnitude_digits(double magnitude, int32_t decimals, char* out) {
     uint64_t scaled = 0;
     if (!scaled_magnitude(magnitude, decimals, scaled)) return 0;
-    char digits[24];
-    const auto res = std::to_chars(digits, digits + sizeof digits, scaled);
-    auto n = static_cast<std::size_t>(res.ptr - digits);
-    const auto d = static_cast<std::size_t>(decimals);
-    std::size_t len = 0;
-    if (n <= d) {  // "0." then leading zeros of the fraction
-        out[len++] = '0';
-        out[len++] = '.';
-        for (std::size_t z = n; z < d; ++z) out[len++] = '0';
-        for (std::size_t i = 0; i < n; ++i) out[len++] = digits[i];
-        return len;
+    // Digits from the right, the point after `decimals` of them, and at least
+    // one digit before the point.
+    char buf[48];
+    char* end = buf + sizeof buf;
+    char* p = end;
+    int32_t placed = 0;
+    do {
+        *--p = static_cast<char>('0' + scaled % 10);
+        scaled /= 10;
+        if (++placed == decimals) *--p = '.';
+    } while (scaled != 0 || placed < decimals);
+    if (*p == '.') *--p = '0';
+    const auto len = static_cast<std::size_t>(end - p);
+    std::memcpy(out, p, len);
+    if (decimals == 0) {  // a whole number is written with a trailing point: "1234."
+        out[len] = '.';
+        return len + 1;
     }
-    for (std::size_t i = 0; i < n - d; ++i) out[len++] = digits[i];
-    out[len++] = '.';
-    for (std::size_t i = n - d; i < n; ++i) out[len++] = digits[i];
     return len;
 }
 
