@@ -22,8 +22,11 @@ median_ms() {
     hyperfine --warmup 2 --runs "$runs" --export-json "$work/h.json" "$*" >/dev/null
   awk -F: '/"median"/ { gsub(/[ ,]/, "", $2); printf "%.1f", $2 * 1000; exit }' "$work/h.json"
 }
-# peak_kb CMD... : maximum resident set size of one run
-peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+# peak_kb CMD... : maximum resident set size, median of five runs
+peak_kb() {
+  for _ in 1 2 3 4 5; do /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; done |
+    sort -n | sed -n 3p
+}
 
 echo "| What | Median (ms) | Peak memory (kB) | vs xyconv |"
 echo "|---|---:|---:|---:|"
@@ -41,12 +44,12 @@ done
 # Every reader/writer pair of ours: the inputs are written by our own writers
 # from the x-y scan (Stoe raw holds at most 32767 points: it gets 30000).
 head -n 30000 "$work/big.xy" >"$work/mid.xy"
-"$qc" -q -t xy "$work/big.xy" "$work/pair.dat" --header-lines 0
 declare -A ext=([xy]=dat [gsas]=gsa [stoe-raw]=raw [uxd]=uxd [dbw]=dbw)
 for w in xy gsas stoe-raw uxd dbw; do
   src="$work/big.xy"
   [ "$w" = stoe-raw ] && src="$work/mid.xy"
-  "$qc" -q -f xy -t "$w" "$src" "$work/in.${ext[$w]}"
+  # No title line in our own x-y input, so that it reads back point for point.
+  "$qc" -q --no-title -f xy -t "$w" "$src" "$work/in.${ext[$w]}"
 done
 for r in xy gsas stoe-raw uxd dbw; do
   for w in xy gsas stoe-raw uxd dbw; do
@@ -54,7 +57,7 @@ for r in xy gsas stoe-raw uxd dbw; do
     in="$work/in.${ext[$r]}"
     if [ "$w" = stoe-raw ] || [ "$r" = stoe-raw ]; then n=30000; in="$work/in.${ext[$r]}"; fi
     if [ "$w" = stoe-raw ] && [ "$r" != stoe-raw ]; then
-      "$qc" -q -f xy -t "$r" "$work/mid.xy" "$work/mid.${ext[$r]}"
+      "$qc" -q --no-title -f xy -t "$r" "$work/mid.xy" "$work/mid.${ext[$r]}"
       in="$work/mid.${ext[$r]}"
     fi
     out="$work/out.${ext[$w]}"
