@@ -12,6 +12,13 @@
 
 namespace qelda {
 
+// The status of a reader whose statement failed: the input ended early (4) or a
+// record could not be read (2).
+inline ConversionStatus read_failure_status(Outcome outcome) noexcept {
+    return outcome == Outcome::end_of_file ? ConversionStatus::premature_end
+                                           : ConversionStatus::record_error;
+}
+
 template <class Body>
 ConversionStatus guard_codec(Workspace& ws, Body&& body) noexcept {
     try {

@@ -28,11 +28,6 @@ const Layout& header_layout() {
     return kHeader;
 }
 
-ConversionStatus status_of(Outcome outcome) noexcept {
-    return outcome == Outcome::end_of_file ? ConversionStatus::premature_end
-                                           : ConversionStatus::record_error;
-}
-
 ConversionStatus read_dbw(Workspace& ws) {
     // Columns 64 onwards (the writer's angle label) are ignored.
     static const Layout kCounts("(I7,7I8)");
@@ -44,7 +39,7 @@ ConversionStatus read_dbw(Workspace& ws) {
         {r.two_theta_start, r.two_theta_step, r.two_theta_end, TextRef{r.title, kTitleLength}});
     if (head != Outcome::done) {
         if (head == Outcome::error) r.lines_read = 0;
-        return status_of(head);
+        return read_failure_status(head);
     }
     r.count_time = 0.0f;
     // Keeps the last point where single precision puts the quotient just below
@@ -64,7 +59,7 @@ ConversionStatus read_dbw(Workspace& ws) {
         const Outcome outcome = read_record(in, kCounts, {counts});
         if (outcome != Outcome::done) {
             if (outcome == Outcome::error) r.lines_read = records;
-            return status_of(outcome);
+            return read_failure_status(outcome);
         }
         ++records;
     }
@@ -74,7 +69,7 @@ ConversionStatus read_dbw(Workspace& ws) {
         const Outcome outcome = read_record(in, kCounts, {std::span<float>(last)});
         if (outcome != Outcome::done) {
             if (outcome == Outcome::error) r.lines_read = records;
-            return status_of(outcome);
+            return read_failure_status(outcome);
         }
         std::copy_n(last.begin(), rest, r.intensity.data() + full * kPerRecord);
     }

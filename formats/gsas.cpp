@@ -132,10 +132,6 @@ ConversionStatus read_gsas(Workspace& ws) {
 
     PowderPattern& r = ws.record();
     InputUnit& in = ws.input();
-    auto failed = [](Outcome o) {
-        return o == Outcome::end_of_file ? ConversionStatus::premature_end
-                                         : ConversionStatus::record_error;
-    };
 
     r.lines_read = 0;
     // The title record is read whole and its leading blanks dropped: our writer
@@ -144,7 +140,7 @@ ConversionStatus read_gsas(Workspace& ws) {
     std::string line;
     if (const Outcome o = read_record(in, kWorkLine, {TextRef{line, kRecordLength}});
         o != Outcome::done)
-        return failed(o);
+        return read_failure_status(o);
     ++r.lines_read;
     const auto first = line.find_first_not_of(' ');
     r.set_title(first == std::string::npos ? std::string_view{}
@@ -152,7 +148,7 @@ ConversionStatus read_gsas(Workspace& ws) {
 
     if (const Outcome o = read_record(in, kWorkLine, {TextRef{line, kRecordLength}});
         o != Outcome::done)
-        return failed(o);
+        return read_failure_status(o);
     ++r.lines_read;
     for (char& c : line)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -202,7 +198,7 @@ ConversionStatus read_gsas(Workspace& ws) {
 
     for (int64_t rec = 0; rec < records; ++rec) {
         const Outcome o = read_record(in, bank.esd ? kEsdRecord : kPlainRecord, targets);
-        if (o != Outcome::done) return failed(o);
+        if (o != Outcome::done) return read_failure_status(o);
         ++r.lines_read;
         const int64_t first = rec * per_record + 1;
         if (first > limit) continue;

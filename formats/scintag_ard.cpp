@@ -26,12 +26,6 @@ constexpr float kCopperAlpha1 = 1.5406f;
 constexpr float kCopperAlpha2 = 1.54434f;
 constexpr float kCopperRatio = 0.5f;
 
-// Maps the outcome of a read that failed onto the reader's status.
-ConversionStatus failed(Outcome outcome) {
-    return outcome == Outcome::end_of_file ? ConversionStatus::premature_end
-                                           : ConversionStatus::record_error;
-}
-
 ConversionStatus read_ard(Workspace& ws) {
     static const Layout kTitle("(A30)");
     static const Layout kScan("(3F12.7,F12.8,12X,F12.8)");
@@ -52,10 +46,10 @@ ConversionStatus read_ard(Workspace& ws) {
         return o == Outcome::done;
     };
 
-    if (!read(kTitle, {TextRef{r.title, kTitleLength}})) return failed(o);
+    if (!read(kTitle, {TextRef{r.title, kTitleLength}})) return read_failure_status(o);
     if (!read(kScan,
               {r.two_theta_start, r.two_theta_end, r.two_theta_step, r.count_time, r.lambda1}))
-        return failed(o);
+        return read_failure_status(o);
     // The file names one wavelength. Copper gets its alpha2 line; any other
     // anode is taken as a single line rather than keeping the alpha2 line of
     // whatever dataset was read before.
@@ -66,21 +60,21 @@ ConversionStatus read_ard(Workspace& ws) {
         r.lambda2 = 0.0f;
         r.alpha_ratio = 0.0f;
     }
-    if (!read(kSkip, {})) return failed(o);
+    if (!read(kSkip, {})) return read_failure_status(o);
 
     int32_t d1 = 0, d2 = 0, d3 = 0;
-    if (!read(kThree, {d1, d2, d3})) return failed(o);
+    if (!read(kThree, {d1, d2, d3})) return read_failure_status(o);
     std::string date = write_text(kTitleLength, kDate, {d1, d2, d3}).text;
     for (std::size_t col : {6u, 9u, 12u})  // the first digit of each number
         if (date[col] == ' ') date[col] = '0';
     r.title.replace(30, 14, date, 0, 14);
 
     int32_t hour = 0, minute = 0, unused = 0;
-    if (!read(kThree, {hour, minute, unused})) return failed(o);
+    if (!read(kThree, {hour, minute, unused})) return read_failure_status(o);
     const std::string time = write_text(kTitleLength, kTime, {hour, minute}).text;
     r.title.replace(44, 13, time, 0, 13);
 
-    if (!read(kSkip, {}) || !read(kSkip, {})) return failed(o);
+    if (!read(kSkip, {}) || !read(kSkip, {})) return read_failure_status(o);
 
     r.point_count = derived_point_count(r.two_theta_start, r.two_theta_end, r.two_theta_step);
     if (r.point_count > std::min(r.max_points, kPointCapacity))
@@ -94,7 +88,7 @@ ConversionStatus read_ard(Workspace& ws) {
     // The file holds counts per minute; the record holds counts per step.
     for (int32_t i = 1; i <= r.point_count; ++i) {
         float rate = 0.0f, uncertainty = 0.0f;
-        if (!read(kPoint, {rate, uncertainty})) return failed(o);
+        if (!read(kPoint, {rate, uncertainty})) return read_failure_status(o);
         r.intensity(i) = rate * r.count_time / 60.0f;
         r.sigma(i) = uncertainty * r.count_time / 60.0f;
     }

@@ -25,11 +25,6 @@ constexpr std::size_t kWavelengthOffset = 12;  // from the marker to its field
 constexpr std::size_t kWavelengthField = 10;
 constexpr std::size_t kCountsPerLine = 10;
 
-ConversionStatus failed(Outcome outcome) {
-    return outcome == Outcome::end_of_file ? ConversionStatus::premature_end
-                                           : ConversionStatus::record_error;
-}
-
 // The title: columns 10 up to where the first run of three blanks begins; all
 // blank when that run begins before column 10 or there is none.
 void take_title(PowderPattern& r, std::string_view work) {
@@ -79,7 +74,7 @@ ConversionStatus read_stoe_ascii(Workspace& ws) {
     std::string work(kWorkLength, ' ');
     int32_t count_line = 0;  // the line that gave point_count; 0 before a range block
     while (true) {
-        if (!read(kWork, {TextRef{work, kWorkLength}})) return failed(o);
+        if (!read(kWork, {TextRef{work, kWorkLength}})) return read_failure_status(o);
         const std::string_view line(work);
         if (line.find("Title") != std::string_view::npos) {
             take_title(r, line);
@@ -90,7 +85,7 @@ ConversionStatus read_stoe_ascii(Workspace& ws) {
                 !read(kAngles, {r.two_theta_start, r.two_theta_end, r.two_theta_step}) ||
                 !read(kSkip, {}) || !read(kSkip, {}) ||
                 !read(kTimeAndCount, {r.count_time, r.point_count}))
-                return failed(o);
+                return read_failure_status(o);
             count_line = r.lines_read;
             if (r.point_count > std::min(r.max_points, kPointCapacity))
                 return ConversionStatus::too_many_points;
@@ -110,10 +105,10 @@ ConversionStatus read_stoe_ascii(Workspace& ws) {
         return ConversionStatus::record_error;
     }
 
-    if (!read(kSkip, {})) return failed(o);
+    if (!read(kSkip, {})) return read_failure_status(o);
     std::array<float, kCountsPerLine> counts{};
     for (int32_t i = 0; i < r.point_count; i += static_cast<int32_t>(kCountsPerLine)) {
-        if (!read(kCounts, {std::span<float>(counts)})) return failed(o);
+        if (!read(kCounts, {std::span<float>(counts)})) return read_failure_status(o);
         // Counts after point_count on the last line are dropped.
         const auto keep =
             std::min<int32_t>(static_cast<int32_t>(kCountsPerLine), r.point_count - i);
