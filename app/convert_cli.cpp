@@ -40,8 +40,13 @@ class CliInteraction : public ScriptedInteraction {
     CliInteraction(Answers answers, std::FILE* out, std::FILE* err, bool quiet)
         : ScriptedInteraction(std::move(answers)), out_(out), err_(err), quiet_(quiet) {}
 
-    void show_dataset_parameters(const PowderPattern& r) override {
-        ScriptedInteraction::show_dataset_parameters(r);
+    // The file that messages name: the input until the read has succeeded.
+    void set_subject(std::string subject) { subject_ = std::move(subject); }
+
+    void show_dataset_parameters(const PowderPattern& r,
+                                 std::span<const std::string> warnings) override {
+        ScriptedInteraction::show_dataset_parameters(r, warnings);
+        for (const auto& w : warnings) fmt::print(err_, "qelda-convert: warning: {}\n", w);
         if (quiet_) return;
         const DatasetTexts t = dataset_texts(r);
         fmt::print(out_, "Title on File:   {}\n", trim_right(t.title));
@@ -52,9 +57,12 @@ class CliInteraction : public ScriptedInteraction {
         fmt::print(out_, "Wavelengths      {} {}\n", t.lambda1, t.lambda2);
         fmt::print(out_, "Intensity ratio  {}\n", t.alpha_ratio);
     }
-    void show_failure(std::string_view message) override {
-        ScriptedInteraction::show_failure(message);
-        fmt::print(err_, "{}\n", displayed_failure(message));
+    void show_failure(std::string_view message, std::string_view reason) override {
+        ScriptedInteraction::show_failure(message, reason);
+        std::string line =
+            "qelda-convert: " + subject_ + ": " + std::string(displayed_failure(message));
+        if (!reason.empty()) line += ": " + std::string(reason);
+        fmt::print(err_, "{}\n", line);
     }
     void show_success(const PowderPattern& r, const ConversionSession& s) override {
         ScriptedInteraction::show_success(r, s);
@@ -68,6 +76,7 @@ class CliInteraction : public ScriptedInteraction {
     std::FILE* out_;
     std::FILE* err_;
     bool quiet_;
+    std::string subject_;
 };
 
 void append_json_number(std::string& out, float v) {
@@ -270,14 +279,16 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE
     CliInteraction ui(std::move(answers), out, err, quiet || (json && to_stdout));
     Workspace ws(ui);
     ConversionSession& session = ws.session();
+    ui.set_subject(input_path);
     if (ws.input().open(input_path) != Outcome::done) {
-        ui.show_failure(kMsgOpenInput);
+        ui.show_failure(kMsgOpenInput, ws.input().problem());
         return 1;
     }
     if (to_stdout) {
         ws.output().open_memory("-");
     } else if (ws.output().open(output_path, /*create_now=*/false) != Outcome::done) {
-        ui.show_failure(kMsgOpenOutput);
+        ui.set_subject(output_path);
+        ui.show_failure(kMsgOpenOutput, ws.output().commit_error());
         return 1;
     }
     session.input_path = input_path;
@@ -297,8 +308,8 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE
             return std::fflush(out) == 0 ? 0 : 1;
         }
         if (!ws.output().close(true)) {
-            ui.show_failure(kMsgWriteError);
-            fmt::print(err, "{}\n", ws.output().commit_error());
+            ui.set_subject(output_path);
+            ui.show_failure(kMsgWriteError, ws.output().commit_error());
             return 1;
         }
         if (!quiet) fmt::print(out, "{}\n", success_count_text(ws.record().point_count));

@@ -1,7 +1,6 @@
 #include "core/driver.h"
 
 #include "core/display_texts.h"
-#include "formats/registry.h"
 
 namespace qelda {
 
@@ -13,6 +12,26 @@ void raise_low_intensities(PowderPattern& record) noexcept {
     for (int32_t i = 0; i < n; ++i) low = low || v[i] < 0.001f;
     if (!low) return;
     for (int32_t i = 0; i < n; ++i) v[i] += 0.001f;
+}
+
+std::string failure_reason_for(const Workspace& ws, ConversionStatus status, bool writing) {
+    if (status == ConversionStatus::done) return {};
+    if (!ws.failure_reason.empty()) return ws.failure_reason;
+    if (writing) {
+        const std::string& error = ws.output().commit_error();
+        if (!error.empty()) return std::string(ws.output().file_name()) + ": " + error;
+        return {};
+    }
+    const std::string& problem = ws.input().problem();
+    const std::string file(ws.input().file_name());
+    switch (status) {
+        case ConversionStatus::premature_end:
+            return file + " ends before its data are complete";
+        case ConversionStatus::record_error:
+            return problem.empty() ? std::string() : file + ": " + problem;
+        default:
+            return {};
+    }
 }
 
 std::string failure_message_for(const Workspace& ws, ConversionStatus status, bool writing) {
@@ -45,10 +64,6 @@ std::string failure_message_for(const Workspace& ws, ConversionStatus status, bo
     return msg;
 }
 
-ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId output_format) {
-    return run_conversion(ws, input_format, output_format, formats());
-}
-
 ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId output_format,
                                 std::span<const FormatInfo> table) {
     auto find = [&](FormatId id) -> const FormatInfo* {
@@ -67,22 +82,27 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     // Uncertainties of an earlier dataset must not reach this one's output.
     r.sigma.clear();
     ws.abort_report.clear();
+    ws.clear_diagnostics();
     result.read_status = reader->codec(ws, CodecMode::read);
-    ws.input().close();
     if (result.read_status != ConversionStatus::done) {
         result.failure_message = failure_message_for(ws, result.read_status, false);
-        ui.show_failure(result.failure_message);
+        result.reason = failure_reason_for(ws, result.read_status, false);
+        ws.input().close();
+        ui.show_failure(result.failure_message, result.reason);
         ui.reset_selection();
         return result;
     }
+    ws.input().close();
+    result.warnings = ws.warnings;
 
-    ui.show_dataset_parameters(r);
+    ui.show_dataset_parameters(r, ws.warnings);
     raise_low_intensities(r);
 
     const FormatInfo* writer = find(output_format);
     if (writer == nullptr || !writer->in_output_list) return result;
     result.write_attempted = true;
     ws.abort_report.clear();
+    ws.failure_reason.clear();
     result.write_status = writer->codec(ws, CodecMode::write);
     if (result.write_status == ConversionStatus::done) {
         if (!ws.output().close(/*keep=*/true)) result.write_status = ConversionStatus::record_error;
@@ -93,7 +113,8 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
         ui.show_success(r, ws.session());
     } else {
         result.failure_message = failure_message_for(ws, result.write_status, true);
-        ui.show_failure(result.failure_message);
+        result.reason = failure_reason_for(ws, result.write_status, true);
+        ui.show_failure(result.failure_message, result.reason);
     }
     ui.reset_selection();
     return result;

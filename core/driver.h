@@ -1,11 +1,13 @@
 // The Convert action: reader, dataset dialog, intensity shift, writer, report.
 #pragma once
 
+#include <span>
 #include <string>
+#include <vector>
 
+#include "core/format_table.h"
 #include "core/powder_pattern.h"
 #include "core/workspace.h"
-#include "formats/registry.h"
 
 namespace qelda {
 
@@ -26,7 +28,9 @@ struct ConversionResult {
     ConversionStatus read_status = ConversionStatus::done;
     bool write_attempted = false;  // the output format was one of 2-7
     ConversionStatus write_status = ConversionStatus::done;
-    std::string failure_message;  // as passed to show_failure, or empty
+    std::string failure_message;        // as passed to show_failure, or empty
+    std::string reason;                 // why it failed, in lower case, or empty
+    std::vector<std::string> warnings;  // what the read left out or changed
 
     // The read succeeded and the writer (if one ran) wrote and committed the file.
     bool succeeded() const noexcept {
@@ -35,11 +39,10 @@ struct ConversionResult {
     }
 };
 
-// Runs one conversion with units 1 and 2 already open and both paths set. An
-// input format outside 2-10 does nothing; an output format outside 2-7 stops
-// after the intensity shift, leaving unit 2 open and the selection as it is.
-ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId output_format);
-// The same with another format table (tests give stub codecs).
+// Runs one conversion with units 1 and 2 already open and both paths set, with
+// the codecs of `table`. An input format the table does not hold does nothing;
+// an output format outside the output list stops after the intensity shift,
+// leaving unit 2 open and the selection as it is.
 ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId output_format,
                                 std::span<const FormatInfo> table);
 
@@ -49,5 +52,9 @@ void raise_low_intensities(PowderPattern& record) noexcept;
 // The failure message of a read (or, with `writing`, a write) status, blank-padded
 // to 100 characters; an aborted statement's report is returned as it stands.
 std::string failure_message_for(const Workspace& ws, ConversionStatus status, bool writing);
+
+// Why a read (or write) failed: what the codec said, or else what the units
+// know (the statement that failed, the file system's answer).
+std::string failure_reason_for(const Workspace& ws, ConversionStatus status, bool writing);
 
 }  // namespace qelda

@@ -14,12 +14,15 @@ LocalTime system_local_time() {
     return {tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min};
 }
 
-void ScriptedInteraction::show_dataset_parameters(const PowderPattern&) {
+void ScriptedInteraction::show_dataset_parameters(const PowderPattern&,
+                                                  std::span<const std::string> warnings) {
     events_.emplace_back("dataset");
+    last_warnings_.assign(warnings.begin(), warnings.end());
 }
 
-void ScriptedInteraction::show_failure(std::string_view message) {
+void ScriptedInteraction::show_failure(std::string_view message, std::string_view reason) {
     last_failure_ = std::string(displayed_failure(message));
+    last_reason_ = std::string(reason);
     events_.push_back("failure:" + last_failure_);
 }
 

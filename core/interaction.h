@@ -3,6 +3,7 @@
 // command line and the tests answer from values given up front.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,10 +38,13 @@ class Interaction {
   public:
     virtual ~Interaction() = default;
 
-    // Shows what the reader left in the record; returns when the user closes it.
-    virtual void show_dataset_parameters(const PowderPattern& record) = 0;
-    // Shows a failure message (blank-padded; shown up to its first five blanks).
-    virtual void show_failure(std::string_view failure_message) = 0;
+    // Shows what the reader left in the record, and the warnings of the read;
+    // returns when the user closes it.
+    virtual void show_dataset_parameters(const PowderPattern& record,
+                                         std::span<const std::string> warnings) = 0;
+    // Shows a failure message (blank-padded; shown up to its first five blanks)
+    // and, when known, the reason in lower case.
+    virtual void show_failure(std::string_view failure_message, std::string_view reason) = 0;
     // Shows the count converted and the two file names.
     virtual void show_success(const PowderPattern& record, const ConversionSession& session) = 0;
     // Clears the file selection of the main dialog.
@@ -75,8 +79,9 @@ class ScriptedInteraction : public Interaction {
 
     Answers& answers() noexcept { return answers_; }
 
-    void show_dataset_parameters(const PowderPattern& record) override;
-    void show_failure(std::string_view failure_message) override;
+    void show_dataset_parameters(const PowderPattern& record,
+                                 std::span<const std::string> warnings) override;
+    void show_failure(std::string_view failure_message, std::string_view reason) override;
     void show_success(const PowderPattern& record, const ConversionSession& session) override;
     void reset_selection() override;
     WavelengthEntries wavelength_prompt() override;
@@ -90,11 +95,16 @@ class ScriptedInteraction : public Interaction {
     void clear_events() { events_.clear(); }
     // The failure text as the failure dialog shows it, or empty.
     const std::string& last_failure() const noexcept { return last_failure_; }
+    // The reason shown with the last failure, and the warnings of the last read.
+    const std::string& last_reason() const noexcept { return last_reason_; }
+    const std::vector<std::string>& last_warnings() const noexcept { return last_warnings_; }
 
   private:
     Answers answers_;
     std::vector<std::string> events_;
     std::string last_failure_;
+    std::string last_reason_;
+    std::vector<std::string> last_warnings_;
 };
 
 }  // namespace qelda

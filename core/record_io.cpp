@@ -157,7 +157,8 @@ void commit(std::span<const Target> targets, ParsedBuffer& parsed) {
 
 // The read statement, over any source of lines.
 template <class NextLine>
-Outcome read_engine(NextLine&& next_line, const Layout& layout, std::span<const Target> targets) {
+Outcome read_engine(NextLine&& next_line, const Layout& layout, std::span<const Target> targets,
+                    std::string* problem = nullptr) {
     const std::size_t total = count_fields(targets);
     ParsedBuffer parsed(total);
     std::string_view line;
@@ -199,15 +200,29 @@ Outcome read_engine(NextLine&& next_line, const Layout& layout, std::span<const 
                 } else {
                     pos += w;
                 }
-                if (!convert_numeric(item, field, cursor.current().kind(), parsed[got]))
+                if (!convert_numeric(item, field, cursor.current().kind(), parsed[got])) {
+                    if (problem != nullptr) {
+                        problem->assign(1, '\'');
+                        problem->append(field);
+                        problem->append("' is not a number (columns ");
+                        problem->append(std::to_string(start + 1));
+                        problem->push_back('-');
+                        problem->append(
+                            std::to_string(start + std::max<std::size_t>(field.size(), 1)));
+                        problem->push_back(')');
+                    }
                     return Outcome::error;
+                }
                 ++got;
                 cursor.advance();
                 break;
             }
             case ItemKind::text: {
                 const Target& t = cursor.current();
-                if (t.kind() != Target::Kind::text) return Outcome::error;
+                if (t.kind() != Target::Kind::text) {
+                    if (problem != nullptr) *problem = "a text where a number was expected";
+                    return Outcome::error;
+                }
                 const std::size_t w =
                     item.width > 0 ? static_cast<std::size_t>(item.width) : t.count();
                 const std::size_t start = std::min(pos, line.size());
@@ -373,11 +388,18 @@ Outcome InputUnit::open(const std::string& path) {
     path_ = path;
     // Non-blocking, so that a named pipe chosen by mistake cannot hang the open;
     // anything but a regular file is refused right after.
+    problem_.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return Outcome::error;
+    if (fd < 0) {
+        problem_ = std::strerror(errno);
+        return Outcome::error;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         static_cast<std::size_t>(st.st_size) > kMaxFileBytes) {
+        problem_ = S_ISDIR(st.st_mode)    ? "is a folder, not a file"
+                   : !S_ISREG(st.st_mode) ? "is not a regular file"
+                                          : "is larger than 1 GB; no scan comes near that";
         ::close(fd);
         return Outcome::error;
     }
@@ -390,6 +412,7 @@ Outcome InputUnit::open(const std::string& path) {
         void* p = ::mmap(nullptr, region_, PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED) {
+            problem_ = std::strerror(errno);
             ::close(fd);
             region_ = 0;
             size_ = 0;
@@ -523,11 +546,18 @@ Outcome OutputUnit::open(const std::string& path, bool create_now) {
     overflowed_ = false;
     memory_only_ = false;
     open_ = false;
+    commit_error_.clear();
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Outcome::error;
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        commit_error_ = "is a folder, not a file";
+        return Outcome::error;
+    }
     if (create_now) {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0) return Outcome::error;
+        if (fd < 0) {
+            commit_error_ = std::strerror(errno);
+            return Outcome::error;
+        }
         ::close(fd);
     }
     open_ = true;
@@ -674,8 +704,9 @@ std::string_view OutputUnit::file_name() const noexcept {
 // --- Statements --------------------------------------------------------------
 
 Outcome read_record(InputUnit& unit, const Layout& layout, std::span<const Target> targets) {
+    unit.problem_.clear();
     return read_engine([&](std::string_view& line) { return unit.next_line(line); }, layout,
-                       targets);
+                       targets, &unit.problem_);
 }
 
 Outcome read_record(InputUnit& unit, const Layout& layout, Targets targets) {

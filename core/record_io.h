@@ -124,11 +124,17 @@ class InputUnit {
     const std::string& path() const noexcept { return path_; }
     // The file name without its folders, as fatal reports quote it.
     std::string_view file_name() const noexcept;
+    // What the last failed read statement could not read ("'1.2.3' is not a
+    // number (columns 9-16)"), or why the last open failed; empty otherwise.
+    const std::string& problem() const noexcept { return problem_; }
     // Byte offset of the next line; lets readers come back to a line.
     std::size_t position() const noexcept { return pos_; }
     void set_position(std::size_t pos) noexcept { pos_ = pos <= size_ ? pos : pos_; }
 
   private:
+    friend Outcome read_record(InputUnit&, const Layout&, std::span<const Target>);
+    std::string problem_;
+
     static constexpr std::size_t kBlock = std::size_t{1} << 15;
     static constexpr std::size_t kKeepBehind = std::size_t{1} << 17;
     // Reads on until at least `end` bytes (or the whole file) are loaded.
@@ -193,7 +199,7 @@ class OutputUnit {
     // True when a field was filled with asterisks since the last restart.
     bool overflowed() const noexcept { return overflowed_; }
     void note_overflow() noexcept { overflowed_ = true; }
-    // The last commit's error text (empty when it succeeded).
+    // Why the last open or commit failed (empty when it succeeded).
     const std::string& commit_error() const noexcept { return commit_error_; }
 
   private:

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/interaction.h"
 #include "core/powder_pattern.h"
@@ -24,6 +26,14 @@ struct LocalTime {
 
 LocalTime system_local_time();
 
+// What the user asked of a read beyond the prompts (command-line options, the
+// batch dialog): which scan of a file that holds several, and whether a scan
+// whose axis is not 2theta may be converted.
+struct ReadOptions {
+    int32_t scan = 1;  // 1-based, counting every scan of the file in its order
+    bool any_axis = false;
+};
+
 class Workspace {
   public:
     explicit Workspace(Interaction& interaction)
@@ -34,6 +44,8 @@ class Workspace {
     ConversionSession& session() noexcept { return session_; }
     InputUnit& input() noexcept { return input_; }     // unit 1
     OutputUnit& output() noexcept { return output_; }  // unit 2
+    const InputUnit& input() const noexcept { return input_; }
+    const OutputUnit& output() const noexcept { return output_; }
     Interaction& interaction() noexcept { return *interaction_; }
     void set_interaction(Interaction& interaction) noexcept { interaction_ = &interaction; }
 
@@ -42,6 +54,25 @@ class Workspace {
 
     // The report of the last aborted statement (status `aborted`).
     std::string abort_report;
+
+    ReadOptions options;
+
+    // Why the codec failed, in lower case, naming the file and where reading
+    // stopped ("scan.dat, line 5: 'NaN' is not a number"). Codecs end with
+    // `return ws.fail(status, reason);`.
+    std::string failure_reason;
+    ConversionStatus fail(ConversionStatus status, std::string reason) {
+        failure_reason = std::move(reason);
+        return status;
+    }
+    // What a successful read left out or changed ("scan.uxd holds 16 ranges;
+    // range 1 converted"); shown with the dataset parameters.
+    std::vector<std::string> warnings;
+    void warn(std::string text) { warnings.push_back(std::move(text)); }
+    void clear_diagnostics() noexcept {
+        failure_reason.clear();
+        warnings.clear();
+    }
 
   private:
     std::unique_ptr<PowderPattern> record_;

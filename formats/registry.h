@@ -7,25 +7,12 @@
 #include <span>
 #include <string_view>
 
+#include "core/driver.h"
+#include "core/format_table.h"
 #include "core/powder_pattern.h"
 #include "core/workspace.h"
 
 namespace qelda {
-
-using CodecRoutine = ConversionStatus (*)(Workspace&, CodecMode) noexcept;
-
-struct FormatInfo {
-    FormatId id;
-    std::string_view list_text;           // entry of the format lists
-    std::string_view extension;           // three upper-case characters
-    std::string_view filter_description;  // chooser filter
-    std::string_view filter_pattern;
-    std::string_view short_name;  // command-line name
-    CodecRoutine codec;
-    bool reads;           // the codec reads this format
-    bool writes;          // the codec writes this format (status 0 possible)
-    bool in_output_list;  // listed in the output list (FormatId 2-7)
-};
 
 // The nine formats, in list order (FormatId 2-10).
 std::span<const FormatInfo> formats() noexcept;
@@ -46,5 +33,11 @@ std::string_view extension_chars(std::string_view path) noexcept;
 // A format named on the command line: short name, list text (any case), or a
 // number 2-10.
 std::optional<FormatId> format_from_name(std::string_view name) noexcept;
+
+// Runs one conversion through this table.
+inline ConversionResult run_conversion(Workspace& ws, FormatId input_format,
+                                       FormatId output_format) {
+    return run_conversion(ws, input_format, output_format, formats());
+}
 
 }  // namespace qelda

@@ -132,7 +132,8 @@ void MainDialog::choose_input_file() {
     const auto path = run_chooser(Direction::input, input_buffer_, s.input_format);
     if (!path) return;
     if (ws_.input().open(*path) != Outcome::done) {
-        ui_.show_failure(fixed_text(kMsgOpenInput, kFailureMessageLength));
+        ui_.show_failure(fixed_text(kMsgOpenInput, kFailureMessageLength),
+                         *path + ": " + ws_.input().problem());
         reset_selection();
         return;
     }
@@ -159,7 +160,8 @@ void MainDialog::choose_output_file() {
         return;
     }
     if (ws_.output().open(*path, /*create_now=*/true) != Outcome::done) {
-        ui_.show_failure(fixed_text(kMsgOpenOutput, kFailureMessageLength));
+        ui_.show_failure(fixed_text(kMsgOpenOutput, kFailureMessageLength),
+                         *path + ": " + ws_.output().commit_error());
         reset_selection();
         return;
     }

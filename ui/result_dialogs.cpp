@@ -1,11 +1,31 @@
 #include "ui/result_dialogs.h"
 
+#include <QLabel>
+
 #include "core/display_texts.h"
 #include "ui/qt_text.h"
 
 namespace qelda::ui {
 
-std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record, QWidget* parent) {
+void add_note_below(TemplateDialog& dialog, const QString& object_name, const QString& text) {
+    const int margin = dialog.base_units().x * 2;
+    int bottom = 0;
+    for (const QWidget* w : dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        bottom = std::max(bottom, w->geometry().bottom());
+    auto* note = new QLabel(text, &dialog);
+    note->setObjectName(object_name);
+    note->setWordWrap(true);
+    note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const int width = dialog.width() - 2 * margin;
+    note->setFixedWidth(width);
+    const int height = note->heightForWidth(width);
+    note->setGeometry(margin, bottom + margin, width, height);
+    dialog.setFixedHeight(bottom + 2 * margin + height);
+}
+
+std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
+                                                    std::span<const std::string> warnings,
+                                                    QWidget* parent) {
     auto d = build_dialog(kDatasetDialog, parent);
     if (!d) return d;
     const DatasetTexts t = dataset_texts(record);
@@ -17,15 +37,21 @@ std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
     d->set_text(id::lambda2, from_bytes(t.lambda2));
     d->set_text(id::ratio, from_bytes(t.alpha_ratio));
     d->set_text(id::steps, from_bytes(t.point_count));
+    if (!warnings.empty()) {
+        QStringList lines;
+        for (const auto& w : warnings) lines << from_path(w);
+        add_note_below(*d, QStringLiteral("warnings"), lines.join(QLatin1Char('\n')));
+    }
     return d;
 }
 
 std::unique_ptr<TemplateDialog> make_failure_dialog(std::string_view failure_message,
-                                                    QWidget* parent) {
+                                                    std::string_view reason, QWidget* parent) {
     auto d = build_dialog(kFailureDialog, parent);
     if (!d) return d;
     // Reports of aborted statements may quote a file name.
     d->set_text(id::message, from_path(displayed_failure(failure_message)));
+    if (!reason.empty()) add_note_below(*d, QStringLiteral("reason"), from_path(reason));
     return d;
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <memory>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "core/powder_pattern.h"
@@ -13,11 +15,20 @@ namespace qelda::ui {
 
 // 1012 the title, 1016-1018 the angles (F8.3), 1022-1024 the wavelengths and
 // the ratio (F7.5), 1020 the point count (I5, in full when it needs more).
+// The warnings of the read, when there are any, below the template's controls
+// (object name "warnings").
 std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
+                                                    std::span<const std::string> warnings = {},
                                                     QWidget* parent = nullptr);
-// 1020 the message up to its first run of five blanks.
+// 1020 the message up to its first run of five blanks; the reason, when there
+// is one, below the template's controls (object name "reason").
 std::unique_ptr<TemplateDialog> make_failure_dialog(std::string_view failure_message,
+                                                    std::string_view reason = {},
                                                     QWidget* parent = nullptr);
+
+// Adds a word-wrapped note below the controls of the template, growing the
+// dialog to hold it.
+void add_note_below(TemplateDialog& dialog, const QString& object_name, const QString& text);
 // 1021 the count line, 1024 and 1025 the file names of the two paths.
 std::unique_ptr<TemplateDialog> make_success_dialog(const PowderPattern& record,
                                                     const ConversionSession& session,

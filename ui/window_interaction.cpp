@@ -19,12 +19,13 @@ bool WindowInteraction::run(const std::unique_ptr<TemplateDialog>& dialog) const
     return true;
 }
 
-void WindowInteraction::show_dataset_parameters(const PowderPattern& record) {
-    run(make_dataset_dialog(record, owner_));
+void WindowInteraction::show_dataset_parameters(const PowderPattern& record,
+                                                std::span<const std::string> warnings) {
+    run(make_dataset_dialog(record, warnings, owner_));
 }
 
-void WindowInteraction::show_failure(std::string_view failure_message) {
-    run(make_failure_dialog(failure_message, owner_));
+void WindowInteraction::show_failure(std::string_view failure_message, std::string_view reason) {
+    run(make_failure_dialog(failure_message, reason, owner_));
 }
 
 void WindowInteraction::show_success(const PowderPattern& record,

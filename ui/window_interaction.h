@@ -25,8 +25,9 @@ class WindowInteraction final : public Interaction {
     // What reset_selection does (the main dialog's reset).
     void set_reset(std::function<void()> reset) { reset_ = std::move(reset); }
 
-    void show_dataset_parameters(const PowderPattern& record) override;
-    void show_failure(std::string_view failure_message) override;
+    void show_dataset_parameters(const PowderPattern& record,
+                                 std::span<const std::string> warnings) override;
+    void show_failure(std::string_view failure_message, std::string_view reason) override;
     void show_success(const PowderPattern& record, const ConversionSession& session) override;
     void reset_selection() override;
     WavelengthEntries wavelength_prompt() override;

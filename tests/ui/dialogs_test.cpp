@@ -119,7 +119,7 @@ void DialogsTest::dataset_dialog_runs_until_ok() {
         QCOMPARE(text_of(d, id::steps), QStringLiteral("    7"));
         click(d, id::ok);
     });
-    desk.ui.show_dataset_parameters(desk.r());
+    desk.ui.show_dataset_parameters(desk.r(), {});
     QVERIFY(script.all_ran());
     QVERIFY(!script.tripped());
 }
@@ -147,7 +147,7 @@ void DialogsTest::failure_text() {
         text = text_of(d, id::message);
         click(d, id::ok);
     });
-    desk.ui.show_failure(message.toStdString());
+    desk.ui.show_failure(message.toStdString(), {});
     QVERIFY(script.all_ran());
     QCOMPARE(text, shown);
 }
