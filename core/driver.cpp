@@ -1,5 +1,7 @@
 #include "core/driver.h"
 
+#include <cmath>
+
 #include "core/display_texts.h"
 
 namespace qelda {
@@ -12,6 +14,23 @@ void raise_low_intensities(PowderPattern& record) noexcept {
     for (int32_t i = 0; i < n; ++i) low = low || v[i] < 0.001f;
     if (!low) return;
     for (int32_t i = 0; i < n; ++i) v[i] += 0.001f;
+}
+
+ConversionStatus check_read(Workspace& ws) {
+    const PowderPattern& r = ws.record();
+    const std::string file(ws.input().file_name());
+    if (r.point_count < 1)
+        return ws.fail(ConversionStatus::premature_end, file + " holds no data points");
+    if (r.point_count > std::min(r.max_points, kPointCapacity))
+        return ConversionStatus::too_many_points;
+    if (!std::isfinite(r.two_theta_start) || !std::isfinite(r.two_theta_step))
+        return ws.fail(ConversionStatus::record_error,
+                       file + ": the start or the step of the scan is not a number");
+    if (r.point_count > 1 && r.two_theta_step == 0.0f)
+        return ws.fail(
+            ConversionStatus::record_error,
+            file + ": the step of the scan is 0 for " + std::to_string(r.point_count) + " points");
+    return ConversionStatus::done;
 }
 
 std::string failure_reason_for(const Workspace& ws, ConversionStatus status, bool writing) {
@@ -84,6 +103,7 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.abort_report.clear();
     ws.clear_diagnostics();
     result.read_status = reader->codec(ws, CodecMode::read);
+    if (result.read_status == ConversionStatus::done) result.read_status = check_read(ws);
     if (result.read_status != ConversionStatus::done) {
         result.failure_message = failure_message_for(ws, result.read_status, false);
         result.reason = failure_reason_for(ws, result.read_status, false);

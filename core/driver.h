@@ -46,6 +46,11 @@ struct ConversionResult {
 ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId output_format,
                                 std::span<const FormatInfo> table);
 
+// What every successful read must leave: at least one point, no more than the
+// record holds, a finite start and step, and a step that is not 0 unless the
+// scan is a single point. Anything else fails with its reason.
+ConversionStatus check_read(Workspace& ws);
+
 // Adds 0.001 to every intensity when any of them is below 0.001.
 void raise_low_intensities(PowderPattern& record) noexcept;
 

@@ -99,6 +99,12 @@ enum class FormatId : int32_t {
     stoe_ascii = 8,
     philips_udf = 9,
     gsas_cif = 10,
+    // Input only, beyond the output list.
+    xrdml = 11,
+    bruker_raw = 12,
+    bruker_brml = 13,
+    rigaku_ras = 14,
+    rigaku_rasx = 15,
 };
 
 // What a codec routine is asked to do; every value other than write reads.

@@ -15,5 +15,10 @@ ConversionStatus dbw_codec(Workspace& ws, CodecMode mode) noexcept;
 ConversionStatus stoe_ascii_codec(Workspace& ws, CodecMode mode) noexcept;
 ConversionStatus philips_udf_codec(Workspace& ws, CodecMode mode) noexcept;
 ConversionStatus gsas_cif_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus xrdml_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus bruker_raw_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus bruker_brml_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus rigaku_ras_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus rigaku_rasx_codec(Workspace& ws, CodecMode mode) noexcept;
 
 }  // namespace qelda

@@ -8,7 +8,7 @@
 namespace qelda {
 namespace {
 
-constexpr std::array<FormatInfo, 9> kFormats{{
+constexpr std::array<FormatInfo, 14> kFormats{{
     {FormatId::ascii_xy, "Ascii x-y", "DAT", "Ascii .dat", "*.dat", "xy", ascii_xy_codec, true,
      true, true},
     {FormatId::gsas, "GSAS cw data", "GSA", "GSAS cw data", "*.gsa", "gsas", gsas_codec, true, true,
@@ -26,6 +26,17 @@ constexpr std::array<FormatInfo, 9> kFormats{{
      philips_udf_codec, true, false, false},
     {FormatId::gsas_cif, "GSAS cif", "CIF", "GSAS cif", "*.cif", "cif", gsas_cif_codec, true, false,
      false},
+    // Today's instrument files, read only.
+    {FormatId::xrdml, "PANalytical xrdml", "XRD", "PANalytical xrdml", "*.xrdml", "xrdml",
+     xrdml_codec, true, false, false},
+    {FormatId::bruker_raw, "Bruker raw", "RAW", "Bruker raw", "*.raw", "bruker-raw",
+     bruker_raw_codec, true, false, false},
+    {FormatId::bruker_brml, "Bruker brml", "BRM", "Bruker brml", "*.brml", "brml",
+     bruker_brml_codec, true, false, false},
+    {FormatId::rigaku_ras, "Rigaku ras", "RAS", "Rigaku ras", "*.ras", "ras", rigaku_ras_codec,
+     true, false, false},
+    {FormatId::rigaku_rasx, "Rigaku rasx", "RAS", "Rigaku rasx", "*.rasx", "rasx",
+     rigaku_rasx_codec, true, false, false},
 }};
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
@@ -59,6 +70,9 @@ FormatId detect_format(std::string_view three, Direction direction) noexcept {
     const std::string_view key(folded, 3);
     for (const auto& f : kFormats) {
         if (direction == Direction::output && !f.in_output_list) continue;
+        // The rule knows the nine formats of the lists' first entries; the
+        // content tells the others apart.
+        if (f.id > FormatId::gsas_cif) continue;
         if (f.extension == key) return f.id;
     }
     return FormatId::none;
@@ -77,7 +91,7 @@ std::optional<FormatId> format_from_name(std::string_view name) noexcept {
     int number = 0;
     auto res = std::from_chars(name.data(), name.data() + name.size(), number);
     if (res.ec == std::errc{} && res.ptr == name.data() + name.size() && number >= 2 &&
-        number <= 10)
+        find_format(static_cast<FormatId>(number)) != nullptr)
         return static_cast<FormatId>(number);
     return std::nullopt;
 }

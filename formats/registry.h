@@ -14,7 +14,8 @@
 
 namespace qelda {
 
-// The nine formats, in list order (FormatId 2-10).
+// Every format, in list order: the nine of FormatId 2-10, then the input-only
+// formats of today's instruments (11 on).
 std::span<const FormatInfo> formats() noexcept;
 // The format with this id, or nullptr for 1 (the empty entry) and anything else.
 const FormatInfo* find_format(FormatId id) noexcept;
@@ -23,15 +24,15 @@ enum class Direction { input, output };
 
 // The format whose extension equals the three characters (lower case folded to
 // upper case); FormatId::none when none matches. Input searches entries 2-10,
-// output entries 2-7.
+// output entries 2-7; the formats from 11 on are told by their content.
 FormatId detect_format(std::string_view three_chars, Direction direction) noexcept;
 
 // The three characters after the first "." of a path (fewer when the path ends
 // sooner); the first three characters of a path without ".".
 std::string_view extension_chars(std::string_view path) noexcept;
 
-// A format named on the command line: short name, list text (any case), or a
-// number 2-10.
+// A format named on the command line: short name, list text (any case), or its
+// number in the table.
 std::optional<FormatId> format_from_name(std::string_view name) noexcept;
 
 // Runs one conversion through this table.

@@ -10,6 +10,9 @@ packages=(
   libcli11-dev                  # command-line options of qelda-convert
   libfmt-dev                    # text output of qelda-convert
   qt6-base-dev                  # the window (Qt 6 Widgets)
+  qt6-charts-dev                # the pattern plot of the dataset dialog
+  libpugixml-dev                # XML of XRDML, BRML and RASX files
+  libminizip-dev zlib1g-dev     # zip archives (BRML, RASX), read in memory
   fonts-dejavu-core             # a font for the window, also offscreen
   libxy-bin                     # xyconv, an independent reader used as a test oracle
   clang libclang-rt-14-dev      # libFuzzer targets

@@ -33,6 +33,7 @@ ConversionStatus stub_reader(Workspace& ws, CodecMode mode) noexcept {
     PowderPattern& r = ws.record();
     r.lines_read = lines;
     r.point_count = 3;
+    r.two_theta_step = 0.02f;
     r.intensity(1) = 0.0f;
     r.intensity(2) = 5.0f;
     r.intensity(3) = 10.0f;
@@ -278,8 +279,9 @@ TEST(Registry, DetectFormat) {
     EXPECT_EQ(format_from_name("STOE-RAW"), FormatId::stoe_raw);
     EXPECT_EQ(format_from_name("10"), FormatId::gsas_cif);
     EXPECT_EQ(format_from_name("1"), std::nullopt);
-    EXPECT_EQ(format_from_name("11"), std::nullopt);
-    EXPECT_EQ(formats().size(), 9u);
+    EXPECT_EQ(format_from_name("11"), FormatId::xrdml);
+    EXPECT_EQ(format_from_name("16"), std::nullopt);
+    EXPECT_EQ(formats().size(), 14u);
 }
 
 }  // namespace

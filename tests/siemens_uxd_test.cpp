@@ -497,7 +497,7 @@ TEST(UxdWrite, TooLargeForTheFieldsIsRefusedAndNothingIsReplaced) {
     ScratchDir dir;
     const auto in = dir / "in.uxd";
     const auto out = dir / "out.uxd";
-    write_file(in, "_STEPCOUNT=2\r\n_COUNTS\r\n 5 12345678\r\n");
+    write_file(in, "_STEPSIZE=0.02\r\n_STEPCOUNT=2\r\n_COUNTS\r\n 5 12345678\r\n");
     write_file(out, "old contents");
     Bench b;
     ASSERT_EQ(b.ws.input().open(in.string()), Outcome::done);
@@ -652,7 +652,8 @@ TEST(UxdXyconv, ReadsOurFiles) {
 
 TEST(UxdConversion, ToScintagArdEndsNotAvailableAfterTheRead) {
     Bench b;
-    b.input("_SAMPLE='Quartz'\r\n_STEPCOUNT=2\r\n_COUNTS\r\n 1 2\r\n", "scan.uxd");
+    b.input("_SAMPLE='Quartz'\r\n_STEPSIZE=0.02\r\n_STEPCOUNT=2\r\n_COUNTS\r\n 1 2\r\n",
+            "scan.uxd");
     b.memory_output();
     const auto result = run_conversion(b.ws, FormatId::siemens_uxd, FormatId::scintag_ard);
     EXPECT_EQ(result.read_status, ConversionStatus::done);

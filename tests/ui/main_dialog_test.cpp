@@ -156,9 +156,21 @@ class MainDialogTest : public QObject {
 void MainDialogTest::start_state() {
     Window w;
     QVERIFY(w.built);
-    const QStringList input{
-        "",    "Ascii x-y",  "GSAS cw data", "Stoe raw", "Siemans uxd", "Scintag ard",
-        "DBW", "Stoe ascii", "Phillips udf", "GSAS cif"};
+    const QStringList input{"",
+                            "Ascii x-y",
+                            "GSAS cw data",
+                            "Stoe raw",
+                            "Siemans uxd",
+                            "Scintag ard",
+                            "DBW",
+                            "Stoe ascii",
+                            "Phillips udf",
+                            "GSAS cif",
+                            "PANalytical xrdml",
+                            "Bruker raw",
+                            "Bruker brml",
+                            "Rigaku ras",
+                            "Rigaku rasx"};
     for (int list_id : {id::input_list, id::output_list}) {
         QStringList entries;
         for (int i = 0; i < w.list(list_id)->count(); ++i) entries << w.list(list_id)->itemText(i);
@@ -170,10 +182,12 @@ void MainDialogTest::start_state() {
 
 void MainDialogTest::chooser_settings() {
     Window w;
-    const QStringList all{"All Files (*)",    "Ascii .dat (*.dat)",  "GSAS cw data (*.gsa)",
-                          "Stoe raw (*.raw)", "Siemans uxd (*.uxd)", "Scintag Files (*.ard)",
-                          "DBW (*.dbw)",      "Stoe Ascii (*.asc)",  "Phillips udf (*.udf)",
-                          "GSAS cif (*.cif)"};
+    const QStringList all{
+        "All Files (*)",        "Ascii .dat (*.dat)",          "GSAS cw data (*.gsa)",
+        "Stoe raw (*.raw)",     "Siemans uxd (*.uxd)",         "Scintag Files (*.ard)",
+        "DBW (*.dbw)",          "Stoe Ascii (*.asc)",          "Phillips udf (*.udf)",
+        "GSAS cif (*.cif)",     "PANalytical xrdml (*.xrdml)", "Bruker raw (*.raw)",
+        "Bruker brml (*.brml)", "Rigaku ras (*.ras)",          "Rigaku rasx (*.rasx)"};
     QVERIFY(select_file(w, Direction::input, QString(), [&](QFileDialog* c) {
         QCOMPARE(c->windowTitle(), QStringLiteral("Open Input Data File"));
         QCOMPARE(c->nameFilters(), all);
