@@ -196,6 +196,8 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE
     app.add_flag("--no-title", no_title, "write no title line into x-y output");
     app.add_flag("--slit-correction", slit, "renormalise variable-slit data for GSAS output");
     app.add_flag("-q,--quiet", quiet, "print nothing on success");
+    bool sync = false;
+    app.add_flag("--sync", sync, "flush the output file and its folder to the disk");
     app.set_version_flag("--version", kVersion);
 
     try {
@@ -278,6 +280,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE
 
     CliInteraction ui(std::move(answers), out, err, quiet || (json && to_stdout));
     Workspace ws(ui);
+    ws.output().set_sync(sync);
     ConversionSession& session = ws.session();
     ui.set_subject(input_path);
     if (ws.input().open(input_path) != Outcome::done) {

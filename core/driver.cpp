@@ -1,6 +1,7 @@
 #include "core/driver.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "core/display_texts.h"
 
@@ -38,7 +39,7 @@ std::string failure_reason_for(const Workspace& ws, ConversionStatus status, boo
     if (!ws.failure_reason.empty()) return ws.failure_reason;
     if (writing) {
         const std::string& error = ws.output().commit_error();
-        if (!error.empty()) return std::string(ws.output().file_name()) + ": " + error;
+        if (!error.empty()) return ws.output().path() + ": " + error;
         return {};
     }
     const std::string& problem = ws.input().problem();
@@ -103,6 +104,15 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.abort_report.clear();
     ws.clear_diagnostics();
     result.read_status = reader->codec(ws, CodecMode::read);
+    if (const std::size_t line = ws.input().overlong_line(); line > 0) {
+        // The reader saw the file end at that line; whatever it made of that,
+        // the file was not read.
+        r.lines_read = static_cast<int32_t>(std::min<std::size_t>(line, INT32_MAX));
+        result.read_status =
+            ws.fail(ConversionStatus::record_error,
+                    std::string(ws.input().file_name()) + ", line " + std::to_string(line) +
+                        " is longer than 1 MB; no scan has such lines");
+    }
     if (result.read_status == ConversionStatus::done) result.read_status = check_read(ws);
     if (result.read_status != ConversionStatus::done) {
         result.failure_message = failure_message_for(ws, result.read_status, false);

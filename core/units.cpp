@@ -1,19 +1,48 @@
 #include "core/units.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "core/powder_pattern.h"
 
 namespace qelda {
 
 // --- InputUnit ---------------------------------------------------------------
+
+namespace {
+
+// The system's page size, asked once.
+std::size_t page_size() noexcept {
+    static const std::size_t page = [] {
+        const long p = ::sysconf(_SC_PAGESIZE);
+        return p > 0 ? static_cast<std::size_t>(p) : std::size_t{4096};
+    }();
+    return page;
+}
+
+std::size_t page_floor(std::size_t n) noexcept {
+    return n / page_size() * page_size();
+}
+
+std::size_t page_ceil(std::size_t n) noexcept {
+    return (n + page_size() - 1) / page_size() * page_size();
+}
+
+}  // namespace
 
 InputUnit::~InputUnit() {
     close();
@@ -42,9 +71,7 @@ Outcome InputUnit::open(const std::string& path) {
     size_ = static_cast<std::size_t>(st.st_size);
     if (size_ > 0) {
         // Address space only: pages are touched as blocks are read into them.
-        const long page = ::sysconf(_SC_PAGESIZE);
-        region_ = (size_ + static_cast<std::size_t>(page) - 1) / static_cast<std::size_t>(page) *
-                  static_cast<std::size_t>(page);
+        region_ = page_ceil(size_);
         void* p = ::mmap(nullptr, region_, PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED) {
@@ -78,62 +105,122 @@ void InputUnit::close() noexcept {
     data_ = nullptr;
     owned_.clear();
     owned_.shrink_to_fit();
-    size_ = loaded_ = released_ = pos_ = last_start_ = 0;
+    size_ = loaded_ = released_ = pos_ = last_start_ = overlong_line_ = 0;
+    counts_ = {};
     open_ = false;
+}
+
+void InputUnit::set_window(std::size_t block, std::size_t keep_behind) noexcept {
+    block_ = page_ceil(std::max<std::size_t>(block, 1));
+    keep_behind_ = page_ceil(std::max<std::size_t>(keep_behind, 1));
+}
+
+bool InputUnit::read_span(std::size_t begin, std::size_t end) noexcept {
+    while (begin < end) {
+        const ssize_t n = ::pread(fd_, data_ + begin, end - begin, static_cast<off_t>(begin));
+        if (n < 0 && errno == EINTR) continue;
+        ++counts_.reads;
+        if (n <= 0) return false;
+        counts_.bytes += static_cast<std::size_t>(n);
+        begin += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 void InputUnit::load_through(std::size_t end) noexcept {
     end = std::min(end, size_);
     while (loaded_ < end && fd_ >= 0) {
-        const std::size_t want = std::min(size_ - loaded_, std::max(kBlock, end - loaded_));
+        const std::size_t want = std::min(size_ - loaded_, std::max(block_, end - loaded_));
         const ssize_t n = ::read(fd_, data_ + loaded_, want);
         if (n < 0 && errno == EINTR) continue;
+        ++counts_.reads;
         if (n <= 0) {
             // The file is shorter now than when it was opened: it ends here.
             size_ = loaded_;
             break;
         }
+        counts_.bytes += static_cast<std::size_t>(n);
         loaded_ += static_cast<std::size_t>(n);
     }
 }
 
 void InputUnit::release_before(std::size_t keep) noexcept {
     if (region_ == 0) return;
-    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    const std::size_t upto = keep / page * page;
-    if (upto <= released_ + kBlock) return;
+    const std::size_t upto = page_floor(keep);
+    if (upto <= released_ + block_) return;
     ::madvise(data_ + released_, upto - released_, MADV_DONTNEED);
     released_ = upto;
 }
 
-void InputUnit::restore_released() noexcept {
-    std::size_t done = 0;
-    while (done < released_) {
-        const ssize_t n = ::pread(fd_, data_ + done, released_ - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    released_ = 0;
+void InputUnit::restore_from(std::size_t from) noexcept {
+    const std::size_t lo = page_floor(from);
+    if (lo >= released_) return;
+    // Pages given back read as zeros: a failed read leaves them so.
+    read_span(lo, released_);
+    released_ = lo;
 }
 
 std::string_view InputUnit::bytes() noexcept {
     if (!open_) return {};
     load_through(size_);
-    if (released_ > 0) restore_released();
+    restore_from(0);
     return {data_, size_};
 }
 
+std::string_view InputUnit::bytes_at(std::size_t offset, std::size_t length) noexcept {
+    if (!open_ || offset >= size_) return {};
+    std::size_t end = offset + std::min(length, size_ - offset);
+    if (fd_ >= 0 && (offset < released_ || end > loaded_)) {
+        // Only this part is read; the region keeps every byte at its offset.
+        std::size_t begin = offset;
+        if (offset >= released_ && offset < loaded_) begin = loaded_;
+        if (!read_span(begin, end)) return {};
+    }
+    return {data_ + offset, end - offset};
+}
+
+void InputUnit::refuse_overlong_line() noexcept {
+    // The line's number: line ends before it, CR LF counting once.
+    std::size_t ends = 0;
+    char prev = 0;
+    auto count = [&](const char* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (p[i] == '\r' || (p[i] == '\n' && prev != '\r')) ++ends;
+            prev = p[i];
+        }
+    };
+    if (fd_ < 0) {
+        count(data_, pos_);
+    } else {
+        // Through a small buffer, so that the pages given back stay so.
+        char buf[1 << 14];
+        for (std::size_t at = 0; at < pos_;) {
+            const ssize_t n =
+                ::pread(fd_, buf, std::min(sizeof buf, pos_ - at), static_cast<off_t>(at));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            count(buf, static_cast<std::size_t>(n));
+            at += static_cast<std::size_t>(n);
+        }
+    }
+    overlong_line_ = ends + 1;
+    problem_ = "line " + std::to_string(overlong_line_) + " is longer than 1 MB";
+}
+
 bool InputUnit::next_line(std::string_view& line) noexcept {
-    if (!open_) return false;
-    if (pos_ < released_) restore_released();  // a reader went back far
+    if (!open_ || overlong_line_ > 0) return false;
+    if (pos_ < released_) restore_from(pos_);  // a reader went back far
     load_through(pos_ + 1);
     if (pos_ >= size_) return false;
     std::size_t end = pos_;
     while (true) {
         while (end < loaded_ && data_[end] != '\n' && data_[end] != '\r') ++end;
+        if (end - pos_ > kMaxLineBytes) {
+            refuse_overlong_line();
+            return false;
+        }
         if (end < loaded_ || loaded_ >= size_) break;
-        load_through(loaded_ + kBlock);
+        load_through(loaded_ + block_);
     }
     line = std::string_view(data_ + pos_, end - pos_);
     last_start_ = pos_;
@@ -144,24 +231,29 @@ bool InputUnit::next_line(std::string_view& line) noexcept {
         pos_ =
             (data_[end] == '\r' && end + 1 < size_ && data_[end + 1] == '\n') ? end + 2 : end + 1;
     }
-    if (last_start_ > kKeepBehind) release_before(last_start_ - kKeepBehind);
+    if (last_start_ > keep_behind_) release_before(last_start_ - keep_behind_);
     return true;
 }
 
 void InputUnit::backspace() noexcept {
     if (!open_ || pos_ == 0) return;
-    if (released_ > 0) restore_released();  // rare: readers step back once, early
-    const std::string_view all(data_, loaded_);
+    load_through(pos_);
+    // Only the previous line is looked at: pages given back before it stay so.
     std::size_t end = pos_;  // one past the last character of the previous line
-    if (end == all.size() && all[end - 1] != '\n' && all[end - 1] != '\r') {
+    const char last = at(end - 1);
+    if (end == loaded_ && end == size_ && last != '\n' && last != '\r') {
         // The last line had no line end.
-    } else if (all[end - 1] == '\n' && end >= 2 && all[end - 2] == '\r') {
+    } else if (last == '\n' && end >= 2 && at(end - 2) == '\r') {
         end -= 2;
     } else {
         end -= 1;
     }
     std::size_t start = end;
-    while (start > 0 && all[start - 1] != '\n' && all[start - 1] != '\r') --start;
+    while (start > 0) {
+        const char c = at(start - 1);
+        if (c == '\n' || c == '\r') break;
+        --start;
+    }
     pos_ = start;
 }
 
@@ -171,8 +263,126 @@ std::string_view InputUnit::file_name() const noexcept {
 
 // --- OutputUnit --------------------------------------------------------------
 
+namespace {
+
+constexpr std::string_view kTempMark = ".qelda-";
+constexpr std::string_view kTempEnd = ".tmp";
+
+// The mode a new file gets: 0666 less the umask, read without changing it.
+mode_t new_file_mode() noexcept {
+    mode_t mask = 022;
+    if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            if (std::strncmp(line, "Umask:", 6) == 0) {
+                mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8));
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+    return 0666 & ~mask;
+}
+
+// Removes the temporary files that dead processes left in `dir`
+// (".NAME.qelda-PID-N.tmp" whose PID no longer runs), if they are ours.
+void remove_leftovers(const std::filesystem::path& dir) noexcept {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() < 2 || name[0] != '.' || !name.ends_with(kTempEnd)) continue;
+        const auto mark = name.rfind(kTempMark);
+        if (mark == std::string::npos) continue;
+        const char* first = name.data() + mark + kTempMark.size();
+        const char* last = name.data() + name.size() - kTempEnd.size();
+        long pid = 0;
+        const auto [p, err] = std::from_chars(first, last, pid);
+        if (err != std::errc() || p == last || *p != '-' || pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid())
+            ::unlink(it->path().c_str());
+    }
+}
+
+int connect_socket(const std::string& path) noexcept {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
 OutputUnit::~OutputUnit() {
     drop_temporary();
+}
+
+bool OutputUnit::fail(std::string what, int error) {
+    if (!what.empty()) what += ": ";
+    what += std::strerror(error);
+    commit_error_ = std::move(what);
+    write_failed_ = true;
+    return false;
+}
+
+bool OutputUnit::classify(bool& exists) {
+    namespace fs = std::filesystem;
+    target_ = path_;
+    exists = true;
+    struct stat st {};
+    if (::lstat(path_.c_str(), &st) != 0) {
+        if (errno != ENOENT) return fail("", errno);
+        exists = false;
+    } else if (S_ISLNK(st.st_mode)) {
+        // Replace the file a symbolic link points at, not the link.
+        if (::stat(path_.c_str(), &st) != 0) return fail("the link leads nowhere", errno);
+        std::error_code ec;
+        const fs::path real = fs::canonical(path_, ec);
+        if (ec) return fail("the link cannot be followed", ec.value());
+        target_ = real.string();
+    }
+    if (!exists) {
+        fs::path dir = fs::path(target_).parent_path();
+        if (dir.empty()) dir = ".";
+        if (::access(dir.c_str(), W_OK | X_OK) != 0)
+            return fail("cannot create a file in " + dir.string(), errno);
+        kind_ = Kind::replaced;
+        return true;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        commit_error_ = "is a folder, not a file";
+        return false;
+    }
+    if (S_ISREG(st.st_mode)) {
+        // Root may write anything: a file that nobody may write stays refused.
+        if (::access(target_.c_str(), W_OK) != 0) return fail("is read-only", errno);
+        if ((st.st_mode & 0222) == 0) return fail("is read-only", EACCES);
+        kind_ = Kind::replaced;
+        return true;
+    }
+    if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        if (::access(target_.c_str(), W_OK) != 0) return fail("cannot be written", errno);
+        kind_ = Kind::direct;
+        return true;
+    }
+    commit_error_ =
+        "is neither a file nor a character device, a pipe or a socket; it cannot take the "
+        "output";
+    return false;
 }
 
 Outcome OutputUnit::open(const std::string& path, bool create_now) {
@@ -180,18 +390,19 @@ Outcome OutputUnit::open(const std::string& path, bool create_now) {
     path_ = path;
     content_.clear();
     overflowed_ = false;
-    memory_only_ = false;
     open_ = false;
     commit_error_.clear();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        commit_error_ = "is a folder, not a file";
+    bool exists = false;
+    if (!classify(exists)) {
+        write_failed_ = false;
+        kind_ = Kind::memory;
         return Outcome::error;
     }
-    if (create_now) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (create_now && !exists) {
+        const int fd = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0) {
-            commit_error_ = std::strerror(errno);
+            fail("", errno);
+            write_failed_ = false;
             return Outcome::error;
         }
         ::close(fd);
@@ -204,8 +415,9 @@ void OutputUnit::open_memory(std::string name) {
     drop_temporary();
     path_ = std::move(name);
     content_.clear();
+    commit_error_.clear();
     overflowed_ = false;
-    memory_only_ = true;
+    kind_ = Kind::memory;
     open_ = true;
 }
 
@@ -215,6 +427,7 @@ void OutputUnit::drop_temporary() noexcept {
     temp_fd_ = -1;
     temp_.clear();
     write_failed_ = false;
+    written_ = 0;
 }
 
 void OutputUnit::restart() noexcept {
@@ -226,12 +439,59 @@ void OutputUnit::restart() noexcept {
 void OutputUnit::append_line(std::string_view line) {
     content_.append(line);
     content_.append("\r\n");
-    if (!memory_only_ && content_.size() >= kFlushBytes) flush();
+    if (kind_ == Kind::replaced && content_.size() >= kFlushBytes) flush();
 }
 
 void OutputUnit::append_bytes(std::string_view bytes) {
     content_.append(bytes);
-    if (!memory_only_ && content_.size() >= kFlushBytes) flush();
+    if (kind_ == Kind::replaced && content_.size() >= kFlushBytes) flush();
+}
+
+bool OutputUnit::write_all(int fd, std::string_view data) {
+    while (!data.empty()) {
+        std::size_t chunk = data.size();
+        if (fault_.error != 0) {
+            if (written_ >= fault_.after) {
+                errno = fault_.error;
+                return false;
+            }
+            chunk = std::min(chunk, fault_.after - written_);
+        }
+        const ssize_t n = ::write(fd, data.data(), chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        written_ += static_cast<std::size_t>(n);
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool OutputUnit::create_temporary() {
+    namespace fs = std::filesystem;
+    const fs::path target(target_);
+    fs::path dir = target.parent_path();
+    if (dir.empty()) dir = ".";
+    remove_leftovers(dir);
+    int error = 0;
+    for (int attempt = 0; attempt < 100 && temp_fd_ < 0; ++attempt) {
+        std::string name(".");
+        name.append(target.filename().string());
+        name.append(kTempMark);
+        name.append(std::to_string(::getpid()));
+        name.push_back('-');
+        name.append(std::to_string(attempt));
+        name.append(kTempEnd);
+        const fs::path temp = dir / name;
+        // Readable by the owner only until it gets the target's mode.
+        temp_fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (temp_fd_ >= 0) temp_ = temp.string();
+        error = errno;
+        if (temp_fd_ < 0 && error != EEXIST) break;
+    }
+    if (temp_fd_ < 0) return fail("cannot create a file in " + dir.string(), error);
+    return true;
 }
 
 bool OutputUnit::flush() {
@@ -239,56 +499,57 @@ bool OutputUnit::flush() {
         content_.clear();
         return false;
     }
-    if (temp_fd_ < 0) {
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        fs::path target(path_);
-        // Replace the file a symbolic link points at, not the link.
-        if (fs::is_symlink(target, ec)) {
-            target = fs::canonical(target, ec);
-            if (ec) {
-                commit_error_ = "cannot resolve " + path_;
-                write_failed_ = true;
-                return false;
-            }
-        }
-        fs::path dir = target.parent_path();
-        if (dir.empty()) dir = ".";
-        for (int attempt = 0; attempt < 100 && temp_fd_ < 0; ++attempt) {
-            std::string name(".");
-            name.append(target.filename().string());
-            name.append(".qelda-");
-            name.append(std::to_string(::getpid()));
-            name.push_back('-');
-            name.append(std::to_string(attempt));
-            name.append(".tmp");
-            const fs::path temp = dir / name;
-            temp_fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (temp_fd_ >= 0) temp_ = temp.string();
-            if (temp_fd_ < 0 && errno != EEXIST) break;
-        }
-        if (temp_fd_ < 0) {
-            commit_error_ =
-                std::string("cannot create a file in the output folder: ") + std::strerror(errno);
-            write_failed_ = true;
-            content_.clear();
-            return false;
-        }
-        target_ = target.string();
+    if (temp_fd_ < 0 && !create_temporary()) {
+        content_.clear();
+        return false;
     }
-    std::size_t done = 0;
-    while (done < content_.size()) {
-        const ssize_t n = ::write(temp_fd_, content_.data() + done, content_.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            commit_error_ = std::string("cannot write the output file: ") + std::strerror(errno);
-            write_failed_ = true;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
+    const bool ok = write_all(temp_fd_, content_);
+    content_.clear();
+    return ok || fail("", errno);
+}
+
+bool OutputUnit::commit_replaced() {
+    if (!flush()) return false;
+    struct stat st {};
+    const bool exists = ::stat(target_.c_str(), &st) == 0;
+    if (exists && S_ISREG(st.st_mode)) {
+        if (::access(target_.c_str(), W_OK) != 0) return fail("is read-only", errno);
+        if ((st.st_mode & 0222) == 0) return fail("is read-only", EACCES);
+    }
+    const mode_t mode = exists && S_ISREG(st.st_mode) ? st.st_mode & 07777 : new_file_mode();
+    if (::fchmod(temp_fd_, mode) != 0) return fail("", errno);
+    if (sync_ && ::fsync(temp_fd_) != 0) return fail("", errno);
+    const int fd = std::exchange(temp_fd_, -1);
+    if (::close(fd) != 0) return fail("", errno);
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) return fail("cannot replace it", errno);
+    temp_.clear();
+    if (sync_) {
+        std::filesystem::path dir = std::filesystem::path(target_).parent_path();
+        if (dir.empty()) dir = ".";
+        const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd < 0) return fail("", errno);
+        const bool synced = ::fsync(dfd) == 0;
+        const int error = errno;
+        ::close(dfd);
+        if (!synced) return fail("", error);
+    }
+    return true;
+}
+
+bool OutputUnit::commit_direct() {
+    struct stat st {};
+    const bool socket = ::stat(target_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    const int fd =
+        socket ? connect_socket(target_) : ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return fail("", errno);
+    bool ok = write_all(fd, content_);
+    int error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
     }
     content_.clear();
-    return !write_failed_;
+    return ok || fail("", error);
 }
 
 bool OutputUnit::commit() {
@@ -296,25 +557,9 @@ bool OutputUnit::commit() {
         commit_error_ = "output unit not open";
         return false;
     }
-    if (memory_only_) return true;
+    if (kind_ == Kind::memory) return true;
     if (!write_failed_) commit_error_.clear();
-    bool ok = flush();
-    if (ok) {
-        struct stat st {};
-        if (::stat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            ::fchmod(temp_fd_, st.st_mode & 07777);
-        const int fd = temp_fd_;
-        temp_fd_ = -1;
-        if (::close(fd) != 0) {
-            commit_error_ = std::string("cannot write the output file: ") + std::strerror(errno);
-            ok = false;
-        } else if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-            commit_error_ = std::string("cannot replace the output file: ") + std::strerror(errno);
-            ok = false;
-        } else {
-            temp_.clear();
-        }
-    }
+    const bool ok = kind_ == Kind::direct ? commit_direct() : commit_replaced();
     drop_temporary();
     return ok;
 }

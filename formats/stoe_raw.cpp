@@ -1,8 +1,9 @@
-// Stoe raw binary scans. The whole input file sits in unit 1; every number is
+// Stoe raw binary scans, read from unit 1 block by block; every number is
 // assembled from its bytes, least significant first, so the files are the same
 // on any host.
 #include "formats/stoe_raw.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -114,7 +115,11 @@ bool stage_count(float intensity, int32_t& count) {
 }  // namespace
 
 ConversionStatus read_stoe_raw(Workspace& ws) {
-    const std::string_view file = ws.input().bytes();
+    // Only the blocks the scan needs are read: the file header, the range
+    // header and the data blocks up to the last point.
+    InputUnit& in = ws.input();
+    const std::size_t file_size = in.size();
+    const std::string_view file = in.bytes_at(0, kBlock);  // the file header
     if (file.size() < kBlock) return ConversionStatus::premature_end;
 
     // The file header names the block of the range header; files that name none
@@ -123,7 +128,9 @@ ConversionStatus read_stoe_raw(Workspace& ws) {
     const int32_t named_block = get_i16(file, kRangeBlockAt);
     const std::size_t range =
         named_block >= 4 ? static_cast<std::size_t>(named_block - 1) * kBlock : kDefaultRangeHeader;
-    if (file.size() < range + kBlock) return ConversionStatus::premature_end;
+    if (file_size < range + kBlock) return ConversionStatus::premature_end;
+    const std::string_view range_header = in.bytes_at(range, kBlock);
+    if (range_header.size() < kBlock) return ConversionStatus::premature_end;
 
     // The data blocks follow the range header. Their number is at 496; files
     // that leave it 0 give the total block count at 474 instead.
@@ -132,33 +139,35 @@ ConversionStatus read_stoe_raw(Workspace& ws) {
     const std::size_t data = range + kBlock;
     const std::size_t data_bytes =
         data_blocks > 0 ? static_cast<std::size_t>(data_blocks) * kBlock : 0;
-    if (file.size() - data < data_bytes) return ConversionStatus::premature_end;
+    if (file_size - data < data_bytes) return ConversionStatus::premature_end;
 
     PowderPattern& r = ws.record();
     r.lambda1 = get_f32(file, kLambda1At);
     r.lambda2 = get_f32(file, kLambda2At);
     if (r.lambda2 > 0.1f) r.alpha_ratio = 0.5f;
     r.set_title(title_text(file.substr(kTitleAt, kTitleLength)));
-    r.two_theta_start = get_f32(file, range + kStartAt);
-    r.two_theta_end = get_f32(file, range + kEndAt);
-    r.two_theta_step = get_f32(file, range + kStepAt);
-    r.count_time = get_f32(file, range + kCountTimeAt);
+    r.two_theta_start = get_f32(range_header, kStartAt);
+    r.two_theta_end = get_f32(range_header, kEndAt);
+    r.two_theta_step = get_f32(range_header, kStepAt);
+    r.count_time = get_f32(range_header, kCountTimeAt);
 
     // The count field holds the low 16 bits: read unsigned, a scan of more than
     // 32767 points keeps its true length instead of turning negative.
     static_assert(0xFFFF <= kPointCapacity);
-    const auto n = static_cast<int32_t>(get_u16(file, range + kPointCountAt));
+    const auto n = static_cast<int32_t>(get_u16(range_header, kPointCountAt));
     r.point_count = n;
 
-    const bool int16_counts = get_i16(file, range + kSampleWidthAt) != 0;
+    const bool int16_counts = get_i16(range_header, kSampleWidthAt) != 0;
     const std::size_t width = int16_counts ? 2 : 4;
-    const std::size_t stored = data_bytes / width;
+    const std::size_t stored = std::min(data_bytes / width, static_cast<std::size_t>(n));
+    const std::string_view counts = in.bytes_at(data, stored * width);
+    if (counts.size() < stored * width) return ConversionStatus::premature_end;
     // Points that the data blocks do not cover read as 0.
     for (int32_t k = 1; k <= n; ++k) {
         const auto slot = static_cast<std::size_t>(k - 1);
         int32_t count = 0;
         if (slot < stored)
-            count = int16_counts ? get_i16(file, data + slot * 2) : get_i32(file, data + slot * 4);
+            count = int16_counts ? get_i16(counts, slot * 2) : get_i32(counts, slot * 4);
         r.intensity(k) = static_cast<float>(count);
     }
     return ConversionStatus::done;

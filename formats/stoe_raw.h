@@ -17,7 +17,7 @@ inline constexpr std::size_t kStoeBlockSize = 512;
 // The point count and the block counts are int16 fields.
 inline constexpr int32_t kStoeMaxPoints = 32767;
 
-// Reads unit 1 (kept whole in memory) into the record.
+// Reads unit 1 (only the blocks the scan needs) into the record.
 ConversionStatus read_stoe_raw(Workspace& ws);
 // Writes the record to unit 2; refuses what the format cannot hold.
 ConversionStatus write_stoe_raw(Workspace& ws);
