@@ -3,6 +3,7 @@
 // sanitizer run of the suite makes "none crashes" strict.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 
 #include "tests/test_support.h"
@@ -13,6 +14,7 @@ namespace {
 using testing::Bench;
 using testing::read_file;
 using testing::ScratchDir;
+using testing::write_file;
 
 // Where real or example files of each input format live (for truncation).
 struct FormatFiles {
@@ -146,6 +148,41 @@ TEST(HostileInput, TruncatedFilesFailCleanly) {
         }
     }
     if (files == 0) GTEST_SKIP() << "no example or sample files found";
+}
+
+// Files whose cost grew faster than their size, read from real files through
+// every input format: the bytes read from the file stay near the file's size
+// (or near the part a reader needs), whatever the readers do with the lines.
+// The time each takes is in bench/hostile.sh.
+TEST(HostileInput, CostStaysLinearInTheSize) {
+    ScratchDir dir;
+    // Many small wavelength loops: each loop's end gives a line back.
+    std::string loops = "data_f2\n";
+    for (int i = 0; i < 30000; ++i)
+        loops += "loop_\n_diffrn_radiation_wavelength_id\n_diffrn_radiation_wavelength\n1 1.5406\n";
+    write_file(dir / "loops.cif", loops);
+    // 1 GB of nothing: a file system hole.
+    {
+        std::ofstream(dir / "sparse.dat").close();
+        std::filesystem::resize_file(dir / "sparse.dat", 1000000000);
+    }
+    struct Case {
+        const char* file;
+        std::size_t max_bytes_read;
+    };
+    const Case cases[] = {{"loops.cif", 2 * loops.size()}, {"sparse.dat", 4u << 20}};
+    Bench b;
+    for (const auto& c : cases) {
+        for (const auto& f : kFiles) {
+            ASSERT_EQ(b.ws.input().open((dir / c.file).string()), Outcome::done);
+            b.r().max_points = kPointCapacity;
+            const ConversionStatus s = find_format(f.id)->codec(b.ws, CodecMode::read);
+            EXPECT_TRUE(acceptable(s)) << c.file << " as " << find_format(f.id)->list_text;
+            EXPECT_LE(b.ws.input().io_counts().bytes, c.max_bytes_read)
+                << c.file << " as " << find_format(f.id)->list_text;
+            b.ws.input().close();
+        }
+    }
 }
 
 TEST(HostileInput, RegressionInputsFromFuzzing) {
