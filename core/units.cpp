@@ -42,6 +42,38 @@ std::size_t page_ceil(std::size_t n) noexcept {
     return (n + page_size() - 1) / page_size() * page_size();
 }
 
+// Line ends are looked for a short stretch at a time, with the C library's
+// searches, so that a file without one kind of line end costs no more.
+constexpr std::size_t kStretch = 256;
+
+// The first line end in [from, limit), or limit.
+std::size_t find_line_end(const char* d, std::size_t from, std::size_t limit) noexcept {
+    while (from < limit) {
+        const std::size_t stop = std::min(limit, from + kStretch);
+        const auto* lf = static_cast<const char*>(std::memchr(d + from, '\n', stop - from));
+        const std::size_t before = lf != nullptr ? static_cast<std::size_t>(lf - d) : stop;
+        const auto* cr = static_cast<const char*>(std::memchr(d + from, '\r', before - from));
+        if (cr != nullptr) return static_cast<std::size_t>(cr - d);
+        if (lf != nullptr) return before;
+        from = stop;
+    }
+    return limit;
+}
+
+// One past the last line end in [floor, to), or npos when there is none.
+std::size_t find_line_start(const char* d, std::size_t floor, std::size_t to) noexcept {
+    while (to > floor) {
+        const std::size_t from = to - std::min(to - floor, kStretch);
+        const auto* lf = static_cast<const char*>(::memrchr(d + from, '\n', to - from));
+        const std::size_t after = lf != nullptr ? static_cast<std::size_t>(lf - d) + 1 : from;
+        const auto* cr = static_cast<const char*>(::memrchr(d + after, '\r', to - after));
+        if (cr != nullptr) return static_cast<std::size_t>(cr - d) + 1;
+        if (lf != nullptr) return after;
+        to = from;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 InputUnit::~InputUnit() {
@@ -214,7 +246,7 @@ bool InputUnit::next_line(std::string_view& line) noexcept {
     if (pos_ >= size_) return false;
     std::size_t end = pos_;
     while (true) {
-        while (end < loaded_ && data_[end] != '\n' && data_[end] != '\r') ++end;
+        end = find_line_end(data_, end, loaded_);
         if (end - pos_ > kMaxLineBytes) {
             refuse_overlong_line();
             return false;
@@ -249,10 +281,15 @@ void InputUnit::backspace() noexcept {
         end -= 1;
     }
     std::size_t start = end;
-    while (start > 0) {
-        const char c = at(start - 1);
-        if (c == '\n' || c == '\r') break;
-        --start;
+    while (true) {
+        const std::size_t found = find_line_start(data_, released_, start);
+        if (found != std::string_view::npos) {
+            start = found;
+            break;
+        }
+        start = std::min(start, released_);  // all present bytes before it looked at
+        if (start == 0) break;
+        restore_from(start - 1);
     }
     pos_ = start;
 }

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets and runs each for SECONDS (default 60);
-# QELDA_FUZZ_JOBS=N runs N targets side by side.
+# QELDA_FUZZ_JOBS=N runs N targets side by side (default: the number of cores);
+# QELDA_FUZZ_TARGETS="xy cif" runs only those; QELDA_FUZZ_MAX_LEN caps the input
+# length (default 128 kB).
 # Seeds: our examples/, the regression inputs in tests/fuzz/regressions/, and
 # the real samples in ../shared/samples (read in place, never copied).
-# New corpus entries go to fuzz-out/<target>/ (not tracked); crashes to
-# fuzz-out/crashes/. Exit status 1 when any target finds a crash.
+# The corpus grows in fuzz-out/<target>/ (not tracked) and is kept between
+# runs; crashes go to fuzz-out/crashes/. Exit status 1 when any target finds a
+# crash. Prints one line per target: seconds, executions, executions a second,
+# coverage (edges).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
@@ -18,16 +22,20 @@ CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
 cmake --build "$build" -j"$(nproc)" >/dev/null
 
 samples="$here/../shared/samples"
+targets=(xy gsas stoe-raw uxd ard dbw stoe-ascii udf cif xrdml bruker-raw brml ras rasx input-unit)
 declare -A sample_dir=([xy]=xy [gsas]=gsas [stoe-raw]=stoe_raw [uxd]=uxd [ard]="" [dbw]=dbws_like
-  [stoe-ascii]="" [udf]=udf [cif]=pdcif)
+  [stoe-ascii]="" [udf]=udf [cif]=pdcif [xrdml]=xrdml [bruker-raw]=bruker_raw [brml]=brml
+  [ras]=ras [rasx]=rasx [input-unit]=uxd)
+# The input-unit target takes any text: every example is a seed.
 declare -A example_ext=([xy]=dat [gsas]=gsa [stoe-raw]=raw [uxd]=uxd [ard]=ard [dbw]=dbw
-  [stoe-ascii]=asc [udf]=udf [cif]=cif)
+  [stoe-ascii]=asc [udf]=udf [cif]=cif [xrdml]=xrdml [bruker-raw]=none [brml]=brml [ras]=ras
+  [rasx]=rasx [input-unit]="*")
 
 # Scratch output files go to memory when the machine has it.
 [ -d /dev/shm ] && export TMPDIR=/dev/shm
 out="$here/fuzz-out"
 mkdir -p "$out/crashes"
-jobs="${QELDA_FUZZ_JOBS:-1}"   # targets run side by side
+jobs="${QELDA_FUZZ_JOBS:-$(nproc)}"   # targets run side by side
 
 run_target() {
   local name="$1" corpus="$out/$1" log="$out/$1.log"
@@ -42,12 +50,13 @@ run_target() {
   local d="${sample_dir[$name]}"
   [ -n "$d" ] && [ -d "$samples/$d" ] && seeds+=("$samples/$d")
   if "$build/fuzz-$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -max_len=131072 -artifact_prefix="$out/crashes/$name-" -print_final_stats=1 \
+      -max_len="${QELDA_FUZZ_MAX_LEN:-131072}" -artifact_prefix="$out/crashes/$name-" -print_final_stats=1 \
       "${seeds[@]}" >"$log" 2>&1; then
-    local execs cov
+    local execs cov rate
     execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
+    rate=$(awk -v e="$execs" -v s="$seconds" 'BEGIN { if (e ~ /^[0-9]+$/) printf "%d", e / s; else print "?" }')
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*' || echo "?")
-    echo "fuzz-$name: ${seconds}s, $execs executions, coverage $cov, no crash"
+    echo "fuzz-$name: ${seconds}s, $execs executions, $rate a second, coverage $cov, no crash"
   else
     echo "fuzz-$name: CRASH (see $log and $out/crashes/)"
     tail -40 "$log"
@@ -57,7 +66,7 @@ run_target() {
 
 status=0
 running=0
-for name in xy gsas stoe-raw uxd ard dbw stoe-ascii udf cif; do
+for name in ${QELDA_FUZZ_TARGETS:-${targets[@]}}; do
   if ((running >= jobs)); then
     wait -n || status=1
     running=$((running - 1))
