@@ -73,6 +73,7 @@ class BatchDialogTest : public QObject {
 
   private slots:
     void three_files_one_failing_prompts_asked_once();
+    void real_samples_detected_per_file();
     void refused_plans_data();
     void refused_plans();
 };
@@ -109,6 +110,35 @@ void BatchDialogTest::three_files_one_failing_prompts_asked_once() {
     QVERIFY(contents(dir.path("out/a.dat")).startsWith("a.xy "));
     QVERIFY(contents(dir.path("out/c.dat")).startsWith("c.txt "));
     QCOMPARE(contents(dir.path("out/b.dat")), QByteArray("<absent>"));
+}
+
+void BatchDialogTest::real_samples_detected_per_file() {
+    const QDir samples(QStringLiteral(QELDA_SAMPLES_DIR));
+    const QStringList files{samples.filePath("uxd/BT86_.UXD"), samples.filePath("uxd/sample1.uxd"),
+                            samples.filePath("udf/ZEOLITE.UDF")};
+    for (const QString& f : files)
+        if (!QFileInfo::exists(f)) QSKIP("the sample files are absent");
+    Scratch dir;
+    QVERIFY(dir.valid());
+    WindowInteraction ui;
+    BatchDialog batch(ui);  // the real format table
+    batch.add_files(files);
+    const QStringList detected{batch.table()->item(0, BatchDialog::format_column)->text(),
+                               batch.table()->item(2, BatchDialog::format_column)->text()};
+    QCOMPARE(detected, (QStringList{"Siemans uxd", "Phillips udf"}));
+    batch.set_output_format(FormatId::gsas);
+    batch.set_output_folder(dir.path(""));
+    batch.answer_prompts_with({});
+    QSignalSpy done(&batch, &BatchDialog::batch_finished);
+    ModalScript none;
+    QVERIFY(batch.start() && done.wait(20000));
+    QVERIFY(none.seen().isEmpty());
+    for (int row = 0; row < 3; ++row) {
+        QVERIFY2(batch.table()->item(row, BatchDialog::outcome_column)->text() == "converted",
+                 qPrintable(batch.table()->item(row, BatchDialog::reason_column)->text()));
+        QVERIFY(batch.table()->item(row, BatchDialog::points_column)->text().toInt() > 100);
+    }
+    QCOMPARE(QDir(dir.path("")).entryList(QDir::Files).size(), 3);
 }
 
 void BatchDialogTest::refused_plans_data() {
