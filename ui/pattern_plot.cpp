@@ -125,6 +125,7 @@ void PatternPlot::reset_zoom() {
         y_linear_->setRange(y_min_ >= 0 ? 0.0 : y_min_ - 0.02 * span, y_max_ + 0.05 * span);
         y_linear_->applyNiceNumbers();
     }
+    set_ticks(lo, hi);
     // Setting the range redraws through rangeChanged; the same range does not.
     if (x_axis_->min() == lo && x_axis_->max() == hi)
         redraw();
@@ -136,9 +137,27 @@ int PatternPlot::drawn_points() const {
     return static_cast<int>(series_->count());
 }
 
+void PatternPlot::set_ticks(double lo, double hi) {
+    // 2theta ticks at round angles (1, 2 or 5 times a power of ten), labelled
+    // with as many decimals as the spacing needs. Set before a range grows, so
+    // that the axis never lays out thousands of ticks of a smaller range.
+    const double span = hi - lo;
+    if (!(span > 0) || !std::isfinite(span)) return;
+    const double rough = span / 6;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    const double f = rough / power;
+    const double interval = (f < 1.5 ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10) * power;
+    x_axis_->setTickType(QValueAxis::TicksDynamic);
+    x_axis_->setTickAnchor(std::floor(lo / interval) * interval);
+    x_axis_->setTickInterval(interval);
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(interval) + 1e-9)));
+    x_axis_->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) + QLatin1Char('f'));
+}
+
 void PatternPlot::redraw() {
     if (redrawing_) return;
     redrawing_ = true;
+    set_ticks(x_axis_->min(), x_axis_->max());
     std::size_t first = 0;
     std::size_t end = y_.size();
     if (step_ != 0 && !y_.empty()) {

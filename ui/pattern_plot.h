@@ -49,6 +49,7 @@ class PatternPlot : public QChartView {
   private:
     // Fills the series with the thinned points of the visible 2theta range.
     void redraw();
+    void set_ticks(double lo, double hi);
     double x_of(std::size_t i) const noexcept { return start_ + step_ * static_cast<double>(i); }
 
     QLineSeries* series_ = nullptr;
