@@ -94,10 +94,13 @@ QRect DialogBaseUnits::to_pixels(int x_units, int y_units, int cx_units, int cy_
 }
 
 int caption_width(const QString& caption) {
+    // The window manager draws the caption in a font of its own, often larger
+    // than the program's: a bold font of at least 12 pixels, and a sixth more.
     QFont title = QApplication::font();
     title.setBold(true);
+    if (QFontMetrics(title).height() < 14) title.setPixelSize(12);
     const QFontMetrics fm(title);
-    return fm.horizontalAdvance(caption) + 5 * fm.height() + 24;
+    return fm.horizontalAdvance(caption) * 7 / 6 + 5 * fm.height() + 24;
 }
 
 QFont template_font(const DialogTemplate& t) {

@@ -422,13 +422,17 @@ double milliseconds_since_process_start() {
 
 }  // namespace
 
-int run_program(int template_id, std::FILE* console) {
+int run_program(int template_id, std::FILE* console, const std::string& input) {
     WindowInteraction ui(console);
     Workspace ws(ui);
     MainDialog main(ws, ui);
     if (!main.build(template_id)) {
         ui.report_missing_dialog();
         return 1;
+    }
+    if (!input.empty()) {
+        main.dialog()->show();
+        main.drop_input(input);
     }
     // Benchmark hook: with QELDA_STARTUP_PROBE set, print the milliseconds from
     // the start of the process to the first turn of the event loop after the

@@ -92,7 +92,8 @@ class MainDialog {
 
 // The program: builds dialog `template_id` as the main dialog and runs it.
 // When it cannot be built, writes "Error: dialog not found" on `console` and
-// returns 1.
-int run_program(int template_id = kMainDialog, std::FILE* console = stderr);
+// returns 1. A non-empty `input` is chosen as the input file first.
+int run_program(int template_id = kMainDialog, std::FILE* console = stderr,
+                const std::string& input = {});
 
 }  // namespace qelda::ui
