@@ -37,12 +37,13 @@ std::vector<int32_t> thin_for_columns(std::span<const float> values, int columns
     return kept;
 }
 
-PatternPlot::PatternPlot(QWidget* parent) : QChartView(parent) {
+// The view owns the chart given to its constructor (a chart set later would
+// leave the first one behind).
+PatternPlot::PatternPlot(QWidget* parent) : QChartView(new QChart(), parent) {
     setObjectName(QStringLiteral("plot"));
-    auto* chart = new QChart();
+    QChart* chart = this->chart();
     chart->legend()->hide();
     chart->setMargins(QMargins(4, 4, 4, 4));
-    setChart(chart);
     setRenderHint(QPainter::Antialiasing, false);
     setRubberBand(QChartView::RectangleRubberBand);
 
