@@ -674,57 +674,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Files of other programs, and our files read by xyconv ---------------------------
 
-struct SampleCase {
-    const char* file;
-    int32_t count;
-    float first, last;  // xyconv's first block
-    float start, step;
-};
-
-void PrintTo(const SampleCase& c, std::ostream* os) {
-    *os << c.file;
-}
-
-class UxdSamples : public ::testing::TestWithParam<SampleCase> {};
-
-TEST_P(UxdSamples, ReadsAsXyconvReadsTheFirstRange) {
-    const SampleCase& c = GetParam();
-    QELDA_SAMPLE_OR_SKIP(path, std::string("uxd/") + c.file);
-    Bench b;
-    b.r().point_count = 7;  // as an earlier conversion may leave it
-    ASSERT_EQ(b.read(siemens_uxd_codec, read_file(path), c.file), ConversionStatus::done);
-    const PowderPattern& r = b.r();
-    EXPECT_EQ(r.point_count, c.count);
-    EXPECT_FLOAT_EQ(r.intensity(1), c.first);
-    EXPECT_FLOAT_EQ(r.intensity(c.count), c.last);
-    EXPECT_FLOAT_EQ(r.two_theta_start, c.start);
-    EXPECT_FLOAT_EQ(r.two_theta_step, c.step);
-
-    const auto block = xyconv_first_block(path);
-    if (!block) {
-        if (!have_xyconv()) GTEST_SKIP() << "xyconv absent";
-        FAIL() << "xyconv refused " << c.file;
-    }
-    ASSERT_EQ(static_cast<int32_t>(block->y.size()), r.point_count);
-    for (int32_t i = 1; i <= r.point_count; ++i)
-        ASSERT_FLOAT_EQ(r.intensity(i), static_cast<float>(block->y[i - 1])) << "point " << i;
-    EXPECT_NEAR(r.two_theta_start, block->x.front(), 1e-4);
-    EXPECT_NEAR(r.two_theta_end, block->x.back(), 1e-3);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, UxdSamples,
-    ::testing::Values(SampleCase{"BT86_.UXD", 2374, 187, 269, 3.0f, 0.015592f},
-                      SampleCase{"CDLY14F34.UXD", 3921, 162, 31, 4.5f, 0.021811f},
-                      SampleCase{"ComPlat_input.uxd", 327, 10.3125f, 13.20312f, 93.0001f,
-                                 0.015327f},
-                      SampleCase{"PD-01-02(2).UXD", 3945, 2782, 2800, 20.0f, 0.016455f},
-                      SampleCase{"sample1.uxd", 4657, 1048, 434, 10.0f, 0.02f},
-                      SampleCase{"sample2.uxd", 876, 665, 266, 4.98f, 0.04f},
-                      SampleCase{"sample3.uxd", 3601, 2668, 622, 3.99f, 0.02f},
-                      SampleCase{"sample6.uxd", 5801, 29285, 1039, 3.99f, 0.02f},
-                      SampleCase{"synchro.uxd", 4157, 141, 340, 5.05f, 0.01f}));
-
 TEST(UxdXyconv, ReadsOurFiles) {
     if (!have_xyconv()) GTEST_SKIP() << "xyconv absent";
     for (const auto& [n, step] : {std::pair{1003, 0.00125f}, std::pair{1000, 0.02f}}) {
