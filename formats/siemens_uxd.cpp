@@ -11,9 +11,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <string>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -307,10 +307,12 @@ class UxdReader {
         // Without a choice, the first 2theta range is converted.
         const bool first_two_theta = ws_.options.scan <= 1;
         bool seen_wl1 = false, seen_wl2 = false;
+        bool keyword_seen = false;
         std::string_view line;
         while (in_.next_line(line)) {
             const std::string_view body = skip_blanks(line);
             std::string_view rest;
+            keyword_seen = keyword_seen || body.starts_with('_');
             if (body.starts_with(';')) {
                 // A comment, even when it quotes a key (a path like "QUARTZ_COUNTS.RAW").
             } else if (taken_ > 0) {
@@ -361,6 +363,10 @@ class UxdReader {
             }
             ++r_.lines_read;
         }
+        if (ranges_ == 0 && !keyword_seen)
+            return ws_.fail(
+                ConversionStatus::not_available,
+                file_ + " has no keyword lines (_START=, _COUNTS, ...): not a UXD file");
         if (ranges_ == 0)
             return ws_.fail(
                 ConversionStatus::premature_end,

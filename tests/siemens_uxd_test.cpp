@@ -343,6 +343,8 @@ INSTANTIATE_TEST_SUITE_P(
                       uxd_range("'COUPLED'", "_STEPCOUNT=2\r\n_COUNTS\r\n 7 8\r\n") +
                       uxd_range("'COUPLED'", kThreeCounts),
                   2, false, ConversionStatus::done, 2, 7, "holds 3 ranges; range 2 converted"},
+        RangeCase{"x_y_file", "10.00 5\r\n10.02 6\r\n", 1, false, ConversionStatus::not_available,
+                  0, 0, "not a UXD file"},
         RangeCase{"no_such_range", uxd_range("'COUPLED'", kThreeCounts), 2, false,
                   ConversionStatus::not_available, 0, 0, "holds 1 range; there is no range 2"},
         RangeCase{"unquoted_coupled_drive", uxd_range("COUPLED", kThreeCounts), 1, false,
