@@ -2,6 +2,15 @@
 // assembled from its bytes; every offset is checked against the file's length
 // before anything is read from it.
 //
+// Version 1 ("RAW "): ranges of a 152-byte header and the counts; a range after
+// the first may repeat "RAW " before its header.
+//   range header  0 u32 points, 4 f32 step time, 8 f32 step, 20 f32 2theta
+//                 start, 36 sample name (32 chars), 68/72 f32 K-alpha1/2,
+//                 148 u32 nonzero when another range follows
+// Version 2 ("RAW2"): a 256-byte file header (4 u16 ranges, 190/194 f32
+// K-alpha1/2, 198 f32 alpha2/alpha1 ratio), then ranges of a header (0 u16 its
+// length, 2 u16 points, 8 f32 step time, 12 f32 step, 16 f32 2theta start) and
+// the counts. Neither version states the scan axis.
 // Version 3 ("RAW1.01"): a 712-byte file header, then one block per range: a
 // 304-byte range header, its supplementary records, and its counts.
 //   file header   12 u32 ranges, 326 sample id (60 chars), 624/632 f64 K-alpha1
@@ -45,6 +54,10 @@ struct Bytes {
     bool has(std::size_t at, uint64_t n) const noexcept {
         return at <= b.size() && n <= b.size() - at;
     }
+    uint32_t u16(std::size_t at) const noexcept {
+        return static_cast<unsigned char>(b[at]) |
+               (static_cast<uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8);
+    }
     uint32_t u32(std::size_t at) const noexcept {
         uint32_t v = 0;
         for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
@@ -81,6 +94,10 @@ struct Range {
     float step_time = 0.0f;
     double used_lambda = 0.0;  // the wavelength the range was measured with
     std::size_t data_at = 0;
+    // Versions 1 and 2 keep these with each range.
+    std::string title;
+    bool own_tube = false;
+    double alpha1 = 0.0, alpha2 = 0.0;
 };
 
 // Why the walk through the ranges stopped early.
@@ -154,10 +171,12 @@ class RawReader {
         const std::string_view b = bytes_.b;
         if (b.substr(0, 7) == "RAW1.01") return read_v3();
         if (b.substr(0, 7) == "RAW4.00") return read_v4();
-        if (b.substr(0, 4) == "RAW ") return refuse_version("1 (\"RAW \")");
-        if (b.substr(0, 4) == "RAW2") return refuse_version("2 (\"RAW2\")");
+        if (b.substr(0, 4) == "RAW ") return read_v1();
+        if (b.substr(0, 4) == "RAW2") return read_v2();
         return ws_.fail(ConversionStatus::not_available,
-                        file_ + " does not begin with RAW1.01 or RAW4.00: not a Bruker RAW file");
+                        file_ +
+                            " does not begin with RAW1.01, RAW4.00, RAW2 or \"RAW \": not a Bruker "
+                            "RAW file");
     }
 
   private:
@@ -172,11 +191,8 @@ class RawReader {
     std::optional<Range> chosen_;
     std::optional<Range> first_;  // range 1, for the reason when none is chosen
 
-    ConversionStatus refuse_version(const char* version) {
-        return ws_.fail(ConversionStatus::not_available,
-                        file_ + " is a Bruker RAW file of version " + version +
-                            "; only versions 3 (RAW1.01) and 4 (RAW4.00) can be read");
-    }
+    // Versions that do not state the scan axis: said in a warning.
+    int no_axis_version_ = 0;
 
     ConversionStatus fail(const Stop& stop) { return ws_.fail(stop.status, stop.reason); }
 
@@ -241,8 +257,19 @@ class RawReader {
         rec.two_theta_step = static_cast<float>(r.step);
         rec.two_theta_end = static_cast<float>(r.start + r.step * (n > 0 ? n - 1 : 0));
         rec.count_time = r.step_time;
-        rec.set_title(title_);
+        rec.set_title(r.title.empty() ? title_ : r.title);
+        if (r.own_tube) {
+            alpha1_ = r.alpha1;
+            alpha2_ = r.alpha2;
+            // The range keeps no intensity ratio of the two lines.
+            ratio_ = 0.5;
+            if (std::isfinite(alpha2_) && alpha2_ > 0.0 && alpha2_ != alpha1_)
+                ws_.warn(file_ + " holds no alpha2/alpha1 intensity ratio; 0.5 taken");
+        }
         set_wavelengths(r);
+        if (no_axis_version_ != 0)
+            ws_.warn(file_ + " is a version " + std::to_string(no_axis_version_) +
+                     " file, which does not state the scan axis; read as a 2theta scan");
         if (ranges_ > 1)
             ws_.warn(file_ + " holds " + std::to_string(ranges_) + " ranges; range " +
                      std::to_string(r.number) + " converted");
@@ -286,6 +313,79 @@ class RawReader {
             return cut_short(r.data_at, "the " + std::to_string(r.points) + " counts of range " +
                                             std::to_string(ranges_ + 1));
         return std::nullopt;
+    }
+
+    ConversionStatus read_v1() {
+        const Bytes& b = bytes_;
+        no_axis_version_ = 1;
+        std::optional<Stop> stop;
+        std::size_t at = 4;
+        for (;;) {
+            if (ranges_ > 0 && b.has(at, 4) && b.b.substr(at, 4) == "RAW ") at += 4;
+            const std::string which = "range " + std::to_string(ranges_ + 1);
+            if (!b.has(at, 152)) {
+                stop = cut_short(at, "the header of " + which);
+                break;
+            }
+            Range r;
+            r.at = at;
+            r.points = b.u32(at);
+            r.step_time = b.f32(at + 4);
+            r.step = b.f32(at + 8);
+            r.start = b.f32(at + 20);
+            r.title = b.text(at + 36, 32);
+            r.own_tube = true;
+            r.alpha1 = b.f32(at + 68);
+            r.alpha2 = b.f32(at + 72);
+            const bool more = b.u32(at + 148) != 0;
+            r.data_at = at + 152;
+            if ((stop = check_counts(r, 4))) break;
+            at = r.data_at + std::size_t{r.points} * 4;
+            take(r);
+            if (!more) break;
+        }
+        return finish(stop);
+    }
+
+    ConversionStatus read_v2() {
+        const Bytes& b = bytes_;
+        no_axis_version_ = 2;
+        if (!b.has(0, 256)) return fail(cut_short(0, "its 256-byte header"));
+        alpha1_ = b.f32(190);
+        alpha2_ = b.f32(194);
+        ratio_ = b.f32(198);
+        const uint32_t announced = b.u16(4);
+        std::optional<Stop> stop;
+        std::size_t at = 256;
+        for (uint32_t k = 0; k < announced && !stop; ++k) {
+            const std::string which = "range " + std::to_string(ranges_ + 1);
+            if (!b.has(at, 48)) {
+                stop = cut_short(at, "the header of " + which);
+                break;
+            }
+            const uint32_t length = b.u16(at);
+            if (length < 48) {
+                stop = Stop{ConversionStatus::record_error,
+                            at_byte(file_, at) + ": the header of " + which +
+                                " gives its length as " + std::to_string(length)};
+                break;
+            }
+            Range r;
+            r.at = at;
+            r.points = b.u16(at + 2);
+            r.step_time = b.f32(at + 8);
+            r.step = b.f32(at + 12);
+            r.start = b.f32(at + 16);
+            if (!b.has(at, length)) {
+                stop = cut_short(at, "the header of " + which);
+                break;
+            }
+            r.data_at = at + length;
+            if ((stop = check_counts(r, 4))) break;
+            at = r.data_at + std::size_t{r.points} * 4;
+            take(r);
+        }
+        return finish(stop);
     }
 
     ConversionStatus read_v3() {

@@ -40,25 +40,28 @@ const SampleCase kSamples[] = {
      32881728, 7264, 7043, ""},
 };
 
-// The first block of `xyconv -t bruker_raw`, or empty without xyconv.
-std::vector<double> xyconv_counts(const std::filesystem::path& file) {
-    std::vector<double> y;
-    if (std::system("command -v xyconv >/dev/null 2>&1") != 0) return y;
+// Block `block` (from 0) of `xyconv -t bruker_raw`, as x and y; empty without xyconv.
+std::vector<std::pair<double, double>> xyconv_block(const std::filesystem::path& file,
+                                                    int block = 0) {
+    std::vector<std::pair<double, double>> xy;
+    if (std::system("command -v xyconv >/dev/null 2>&1") != 0) return xy;
     const std::string cmd = "xyconv -t bruker_raw '" + file.string() + "' - 2>/dev/null";
     std::FILE* pipe = ::popen(cmd.c_str(), "r");
-    if (pipe == nullptr) return y;
+    if (pipe == nullptr) return xy;
     std::string text;
     char buf[4096];
     for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) text.append(buf, n);
     if (::pclose(pipe) != 0) return {};
     std::istringstream in(text);
-    int blocks = 0;
+    int at = 0;
     for (std::string line; std::getline(in, line);) {
-        if (line.starts_with("### block") && ++blocks > 1) break;
+        if (line.starts_with("### block #")) at = std::atoi(line.c_str() + 11);
         double a = 0, b = 0;
-        if (line[0] != '#' && std::sscanf(line.c_str(), "%lf %lf", &a, &b) == 2) y.push_back(b);
+        if (at == block && !line.starts_with("#") &&
+            std::sscanf(line.c_str(), "%lf %lf", &a, &b) == 2)
+            xy.emplace_back(a, b);
     }
-    return y;
+    return xy;
 }
 
 TEST(BrukerRaw, SamplesReadAsTheIndependentReaderReadsThem) {
@@ -87,11 +90,12 @@ TEST(BrukerRaw, SamplesReadAsTheIndependentReaderReadsThem) {
             EXPECT_EQ(b.ws.warnings, std::vector<std::string>{c.warning});
         else
             EXPECT_TRUE(b.ws.warnings.empty());
-        const auto y = xyconv_counts(path);
-        if (y.empty()) continue;
-        ASSERT_EQ(y.size(), static_cast<std::size_t>(c.points));
+        const auto xy = xyconv_block(path);
+        if (xy.empty()) continue;
+        ASSERT_EQ(xy.size(), static_cast<std::size_t>(c.points));
         for (int32_t k = 1; k <= c.points; ++k)
-            ASSERT_EQ(r.intensity(k), static_cast<float>(y[static_cast<std::size_t>(k - 1)]))
+            ASSERT_EQ(r.intensity(k),
+                      static_cast<float>(xy[static_cast<std::size_t>(k - 1)].second))
                 << "point " << k;
     }
 }
@@ -305,8 +309,6 @@ TEST(BrukerRaw, RefusalsNameWhatTheyFound) {
         const char* reason;
     };
     const Case cases[] = {
-        {"RAW " + std::string(400, '\0'), ConversionStatus::not_available, "version 1 (\"RAW \")"},
-        {"RAW2" + std::string(400, '\0'), ConversionStatus::not_available, "version 2 (\"RAW2\")"},
         {"RAW_1.06Powdat" + std::string(600, '\0'), ConversionStatus::not_available,
          "not a Bruker RAW file"},
         {nan_count, ConversionStatus::record_error,
@@ -323,6 +325,102 @@ TEST(BrukerRaw, RefusalsNameWhatTheyFound) {
         Bench b;
         EXPECT_EQ(b.read(bruker_raw_codec, c.content, "scan.raw"), c.status) << c.reason;
         EXPECT_NE(b.ws.failure_reason.find(c.reason), std::string::npos) << b.ws.failure_reason;
+    }
+}
+
+// Versions 1 and 2: two ranges, built as xylib reads them and checked against
+// xyconv where it is installed.
+std::string v1_file(bool repeat_magic) {
+    std::string f = "RAW ";
+    const BuiltRange ranges[] = {{0, "", 10.0, {1, 2, 3, 4}}, {0, "", 20.0, {5, 6, 7}}};
+    for (int i = 0; i < 2; ++i) {
+        if (i > 0 && repeat_magic) f += "RAW ";
+        std::string h(152, '\0');
+        put_u32(h, 0, static_cast<uint32_t>(ranges[i].counts.size()));
+        put_f32(h, 4, 1.5f);
+        put_f32(h, 8, i == 0 ? 0.05f : 0.1f);
+        put_f32(h, 20, static_cast<float>(ranges[i].start));
+        h.replace(36, 6, i == 0 ? "first " : "second");
+        put_f32(h, 68, 1.5406f);
+        put_f32(h, 72, 1.54439f);
+        put_u32(h, 148, i == 0 ? 1 : 0);
+        f += h;
+        for (float c : ranges[i].counts) {
+            f += std::string(4, '\0');
+            put_f32(f, f.size() - 4, c);
+        }
+    }
+    return f;
+}
+
+std::string v2_file() {
+    std::string f(256, '\0');
+    f.replace(0, 4, "RAW2");
+    f[4] = 2;
+    put_f32(f, 190, 1.5406f);
+    put_f32(f, 194, 1.54439f);
+    put_f32(f, 198, 0.5f);
+    const BuiltRange ranges[] = {{0, "", 10.0, {1, 2, 3, 4}}, {0, "", 20.0, {5, 6, 7}}};
+    for (int i = 0; i < 2; ++i) {
+        std::string h(64, '\0');
+        h[0] = 64;
+        h[2] = static_cast<char>(ranges[i].counts.size());
+        put_f32(h, 8, 1.5f);
+        put_f32(h, 12, i == 0 ? 0.05f : 0.1f);
+        put_f32(h, 16, static_cast<float>(ranges[i].start));
+        f += h;
+        for (float c : ranges[i].counts) {
+            f += std::string(4, '\0');
+            put_f32(f, f.size() - 4, c);
+        }
+    }
+    return f;
+}
+
+TEST(BrukerRaw, VersionsOneAndTwoReadAsXyconvReadsThem) {
+    testing::ScratchDir dir;
+    struct Case {
+        const char* what;
+        std::string content;
+        const char* title;  // of range 2
+    };
+    const Case cases[] = {
+        {"v1", v1_file(true), "second"},
+        {"v1, magic not repeated", v1_file(false), "second"},
+        {"v2", v2_file(), ""},
+    };
+    for (const auto& c : cases) {
+        for (int32_t scan : {1, 2}) {
+            SCOPED_TRACE(std::string(c.what) + ", range " + std::to_string(scan));
+            Bench b;
+            b.ws.options.scan = scan;
+            ASSERT_EQ(b.read(bruker_raw_codec, c.content, "old.raw"), ConversionStatus::done)
+                << b.ws.failure_reason;
+            const PowderPattern& r = b.r();
+            EXPECT_EQ(r.point_count, scan == 1 ? 4 : 3);
+            EXPECT_FLOAT_EQ(r.two_theta_start, scan == 1 ? 10.0f : 20.0f);
+            EXPECT_FLOAT_EQ(r.count_time, 1.5f);
+            EXPECT_FLOAT_EQ(r.lambda2, 1.54439f);
+            EXPECT_FLOAT_EQ(r.alpha_ratio, 0.5f);
+            if (scan == 2) {
+                EXPECT_TRUE(r.title.starts_with(c.title)) << r.title;
+            }
+            std::string all;
+            for (const auto& w : b.ws.warnings) all += w + "\n";
+            EXPECT_NE(all.find("old.raw holds 2 ranges; range " + std::to_string(scan)),
+                      std::string::npos);
+            EXPECT_NE(all.find("does not state the scan axis"), std::string::npos);
+
+            const auto path = dir / "old.raw";
+            testing::write_file(path, c.content);
+            const auto xy = xyconv_block(path, scan - 1);
+            if (xy.empty()) continue;
+            ASSERT_EQ(xy.size(), static_cast<std::size_t>(r.point_count));
+            for (int32_t k = 1; k <= r.point_count; ++k) {
+                EXPECT_NEAR(r.two_theta_start + (k - 1) * r.two_theta_step, xy[k - 1].first, 1e-5);
+                EXPECT_EQ(r.intensity(k), static_cast<float>(xy[k - 1].second));
+            }
+        }
     }
 }
 
