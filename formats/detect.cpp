@@ -311,13 +311,22 @@ ContentGuess detect_content(std::string_view bytes) {
 
     // Signatures.
     if (starts_with(b, "PK\x03\x04") || starts_with(b, "PK\x05\x06")) return detect_zip(b);
-    const std::pair<std::string_view, FormatId> kMagic[] = {
-        {"RAW_", FormatId::stoe_raw},      {"RAW1.01", FormatId::bruker_raw},
-        {"RAW4.00", FormatId::bruker_raw}, {"RAW2", FormatId::bruker_raw},
-        {"RAW ", FormatId::bruker_raw},
+    struct Magic {
+        std::string_view text;
+        FormatId id;
+        std::string_view what;
     };
-    for (const auto& [magic, id] : kMagic)
-        if (starts_with(b, magic)) return decide({{id, "begins with " + std::string(magic)}}, {});
+    static constexpr Magic kMagic[] = {
+        {"RAW_", FormatId::stoe_raw, ""},
+        {"RAW1.01", FormatId::bruker_raw, " (version 3)"},
+        {"RAW4.00", FormatId::bruker_raw, " (version 4)"},
+        {"RAW2", FormatId::bruker_raw, " (version 2)"},
+        {"RAW ", FormatId::bruker_raw, " (version 1)"},
+    };
+    for (const auto& m : kMagic)
+        if (starts_with(b, m.text))
+            return decide(
+                {{m.id, "begins with '" + std::string(m.text) + "'" + std::string(m.what)}}, {});
 
     b = b.substr(0, kHeadBytes);
     if (starts_with(b, "\xEF\xBB\xBF")) b.remove_prefix(3);
