@@ -245,20 +245,27 @@ void MainDialogTest::preselection_data() {
     QTest::addColumn<bool>("input");
     QTest::addColumn<int>("before");  // entry picked by hand first (0: none)
     QTest::addColumn<int>("entry");   // entry selected afterwards (0: none)
-    QTest::newRow("scan.UXD, any case") << "scan.UXD" << true << 0 << 5;
-    QTest::newRow("scan.gsa") << "scan.gsa" << true << 2 << 3;
-    QTest::newRow("scan.cif in") << "scan.cif" << true << 0 << 10;
-    QTest::newRow("a dot in a folder name") << "my.files/scan.uxd" << true << 2 << 5;
-    QTest::newRow("scan.xy") << "scan.xy" << true << 0 << 2;
-    QTest::newRow("scan.XYE") << "scan.XYE" << true << 4 << 2;
-    QTest::newRow("out.xyd") << "out.xyd" << false << 0 << 2;
-    QTest::newRow("raw the content cannot tell") << "scan.raw" << true << 0 << 4;
-    QTest::newRow("no extension") << "scan" << true << 0 << 0;
-    QTest::newRow("unknown extension") << "scan.xyz" << true << 4 << 4;
-    QTest::newRow("out.DbW") << "out.DbW" << false << 0 << 7;
-    QTest::newRow("cif is not an output") << "out.cif" << false << 3 << 3;
-    QTest::newRow("asc is not an output") << "out.asc" << false << 0 << 0;
-    QTest::newRow("out.ard") << "out.ard" << false << 2 << 6;
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("scan.UXD, any case") << "scan.UXD" << true << 0 << 5 << QByteArray("1\n");
+    QTest::newRow("scan.gsa") << "scan.gsa" << true << 2 << 3 << QByteArray("1\n");
+    QTest::newRow("scan.cif in") << "scan.cif" << true << 0 << 10 << QByteArray("1\n");
+    QTest::newRow("a dot in a folder name")
+        << "my.files/scan.uxd" << true << 2 << 5 << QByteArray("1\n");
+    QTest::newRow("scan.xy") << "scan.xy" << true << 0 << 2 << QByteArray("1\n");
+    QTest::newRow("scan.XYE") << "scan.XYE" << true << 4 << 2 << QByteArray("1\n");
+    QTest::newRow("out.xyd") << "out.xyd" << false << 0 << 2 << QByteArray("1\n");
+    QTest::newRow("raw told by its content")
+        << "scan.raw" << true << 0 << 12 << QByteArray("RAW1.01\0\0\0", 10);
+    QTest::newRow("no extension, told by content")
+        << "scan" << true << 0 << 12 << QByteArray("RAW2\0\0\0\0", 8);
+    QTest::newRow("raw the content cannot tell")
+        << "scan.raw" << true << 0 << 4 << QByteArray("1\n");
+    QTest::newRow("no extension") << "scan" << true << 0 << 0 << QByteArray("1\n");
+    QTest::newRow("unknown extension") << "scan.xyz" << true << 4 << 4 << QByteArray("1\n");
+    QTest::newRow("out.DbW") << "out.DbW" << false << 0 << 7 << QByteArray("1\n");
+    QTest::newRow("cif is not an output") << "out.cif" << false << 3 << 3 << QByteArray("1\n");
+    QTest::newRow("asc is not an output") << "out.asc" << false << 0 << 0 << QByteArray("1\n");
+    QTest::newRow("out.ard") << "out.ard" << false << 2 << 6 << QByteArray("1\n");
 }
 
 void MainDialogTest::preselection() {
@@ -266,10 +273,11 @@ void MainDialogTest::preselection() {
     QFETCH(bool, input);
     QFETCH(int, before);
     QFETCH(int, entry);
+    QFETCH(QByteArray, content);
     Scratch dir;
     QVERIFY(dir.valid());
     if (file.contains('/')) QVERIFY(QDir().mkpath(dir.path(file.section('/', 0, 0))));
-    const QString path = dir.write(file, "1\n");
+    const QString path = dir.write(file, content);
     Window w;
     const int list_id = input ? id::input_list : id::output_list;
     if (before != 0) w.pick(list_id, before);
