@@ -73,6 +73,7 @@ class BatchDialogTest : public QObject {
 
   private slots:
     void three_files_one_failing_prompts_asked_once();
+    void cancel_stops_before_the_next_file();
     void real_samples_detected_per_file();
     void refused_plans_data();
     void refused_plans();
@@ -110,6 +111,24 @@ void BatchDialogTest::three_files_one_failing_prompts_asked_once() {
     QVERIFY(contents(dir.path("out/a.dat")).startsWith("a.xy "));
     QVERIFY(contents(dir.path("out/c.dat")).startsWith("c.txt "));
     QCOMPARE(contents(dir.path("out/b.dat")), QByteArray("<absent>"));
+}
+
+void BatchDialogTest::cancel_stops_before_the_next_file() {
+    Scratch dir;
+    QVERIFY(dir.valid());
+    Batch b;
+    b.dialog.add_files({dir.write("a.xy", "5\n"), dir.write("b.xy", "6\n")});
+    b.dialog.set_input_format(FormatId::ascii_xy);
+    b.dialog.set_output_format(FormatId::ascii_xy);
+    b.dialog.answer_prompts_with({});
+    QSignalSpy done(&b.dialog, &BatchDialog::batch_finished);
+    QVERIFY(b.dialog.start());
+    b.dialog.cancel();
+    QVERIFY(done.wait(10000));
+    QCOMPARE(b.cell(0, BatchDialog::outcome_column), QStringLiteral("cancelled"));
+    QCOMPARE(b.cell(1, BatchDialog::outcome_column), QStringLiteral("cancelled"));
+    QCOMPARE(b.dialog.status(), QStringLiteral("0 of 2 files converted; cancelled."));
+    QCOMPARE(contents(dir.path("a.dat")), QByteArray("<absent>"));
 }
 
 void BatchDialogTest::real_samples_detected_per_file() {
