@@ -29,14 +29,15 @@ if [ -z "${QELDA_FUZZ_BUILD:-}" ]; then
 fi
 
 samples="$here/../shared/samples"
-targets=(xy gsas stoe-raw uxd ard dbw stoe-ascii udf cif xrdml bruker-raw brml ras rasx input-unit)
+targets=(xy gsas stoe-raw uxd ard dbw stoe-ascii udf cif xrdml bruker-raw brml ras rasx input-unit
+  detect)
 declare -A sample_dir=([xy]=xy [gsas]=gsas [stoe-raw]=stoe_raw [uxd]=uxd [ard]="" [dbw]=dbws_like
   [stoe-ascii]="" [udf]=udf [cif]=pdcif [xrdml]=xrdml [bruker-raw]=bruker_raw [brml]=brml
-  [ras]=ras [rasx]=rasx [input-unit]=uxd)
+  [ras]=ras [rasx]=rasx [input-unit]=uxd [detect]=.)
 # The input-unit target takes any text: every example is a seed.
 declare -A example_ext=([xy]=dat [gsas]=gsa [stoe-raw]=raw [uxd]=uxd [ard]=ard [dbw]=dbw
   [stoe-ascii]=asc [udf]=udf [cif]=cif [xrdml]=xrdml [bruker-raw]=none [brml]=brml [ras]=ras
-  [rasx]=rasx [input-unit]="*")
+  [rasx]=rasx [input-unit]="*" [detect]="")
 
 # Inputs of a few kB keep the targets fast; zip archives and XML documents need
 # more to hold anything at all.
