@@ -13,7 +13,8 @@
 # QELDA_FUZZ_RUNS=N measures instead: each target runs N inputs from its seeds
 # into a fresh corpus, and the line gives inputs per second of CPU time (user +
 # system, so that other work on the machine does not count) and the coverage.
-# QELDA_FUZZ_BUILD=DIR uses targets already built there (no build).
+# QELDA_FUZZ_BUILD=DIR uses targets already built there (no build);
+# QELDA_FUZZ_OUT=DIR puts the corpus, logs and crashes there instead of fuzz-out/.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
@@ -45,7 +46,7 @@ declare -A max_len=([xrdml]=131072 [brml]=131072 [rasx]=131072)
 
 # Scratch files go to memory when the machine has it.
 [ -d /dev/shm ] && export TMPDIR=/dev/shm
-out="$here/fuzz-out"
+out="${QELDA_FUZZ_OUT:-$here/fuzz-out}"
 mkdir -p "$out/crashes"
 jobs="${QELDA_FUZZ_JOBS:-$(nproc)}"   # targets run side by side
 
@@ -106,7 +107,7 @@ measure_target() {
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*' || echo "?")
   awk -v n="$QELDA_FUZZ_RUNS" -v c="$cpu" -v name="$name" -v cov="$cov" 'BEGIN {
     printf "fuzz-%s: %d inputs in %.2f s of CPU time, %d a CPU second, coverage %s\n",
-      name, n, c, c > 0 ? n / c : 0, cov }'
+      name, n, c, (c > 0 ? n / c : 0), cov }'
 }
 
 status=0
