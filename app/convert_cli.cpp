@@ -179,7 +179,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE
     app.footer(formats_help());
     std::string input_path, output_path, from, to, wavelengths = "1.5405,1.5443,0.5";
     std::optional<std::string> title, count_time;
-    std::string header_lines = "0";
+    std::string header_lines;  // empty: the reader detects them
     bool read_sigma = false, write_sigma = false, no_title = false, slit = false, quiet = false;
     app.add_option("INPUT", input_path, "input file")->required();
     app.add_option("OUTPUT", output_path, "output file ('-' writes json to standard output)")
@@ -232,8 +232,8 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE
         answers.wavelengths = {parts[0], parts[1], parts[2]};
     }
     if (count_time && !is_number(*count_time)) return usage_error("--count-time needs a number");
-    if (!is_integer(header_lines) || std::stoll(header_lines) < 0 ||
-        std::stoll(header_lines) > 99999)
+    if (!header_lines.empty() && (!is_integer(header_lines) || std::stoll(header_lines) < 0 ||
+                                  std::stoll(header_lines) > 99999))
         return usage_error("--header-lines needs a whole number from 0 to 99999");
     if (title) {
         answers.title_given = true;

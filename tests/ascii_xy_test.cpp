@@ -90,8 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
                  5.02f, 0.02f, 1234.0f, 1300.0f, 35.1f, 2},
         ReadCase{"commas_with_blanks", "5.0 , 1234 ,35.128\n5.02,1300,36\n", "0", true, S::done, 2,
                  5.0f, 5.02f, 0.02f, 1234.0f, 1300.0f, 35.128f, 2},
-        ReadCase{"lone_angle", "10.000\n", "0", true, S::done, 1, 10.0f, 10.0f, 0.0f, 0.0f, 0.0f,
-                 0.0f, 1},
+        ReadCase{"single_point", "10.000 7\n", "0", false, S::done, 1, 10.0f, 10.0f, 0.0f, 7.0f,
+                 7.0f, kUnchecked, 1},
         ReadCase{"empty_value_between_commas", "5.0,,35\n", "0", true, S::done, 1, 5.0f, 5.0f, 0.0f,
                  0.0f, 0.0f, 35.0f, 1},
         ReadCase{"leading_comma", " ,300\n", "0", false, S::done, 1, 0.0f, 0.0f, 0.0f, 300.0f,
@@ -121,27 +121,74 @@ INSTANTIATE_TEST_SUITE_P(
                  2},
         ReadCase{"only_blank_lines_after_header", "t\n\n  \n", "1", false, S::premature_end, 0, 0,
                  0, 0, 0, 0, 0, 3},
-        // A bad line after the tenth point names the line before it.
+        // A bad line is a read error naming that line, wherever it stands.
         ReadCase{"bad_line_after_ten_points", ten_lines() + "\n5.20 abc\n5.22 1\n", "1", false,
-                 S::record_error, 10, 0, 0, 0, 0, 0, 0, 12},
+                 S::record_error, 0, 0, 0, 0, 0, 0, 0, 13},
         ReadCase{"tab_in_old_style_line_is_no_error", ten_lines() + "5.20\t7\n", "1", false,
                  S::done, 11, 5.0f, 5.2f, 0.02f, 100.0f, 7.0f, kUnchecked, 12},
-        // Among the first ten points a bad line is the input conversion error.
-        ReadCase{"bad_line_among_first_ten", "5.0 1\n5.1 x\n", "0", false, S::aborted, 1, 0, 0, 0,
-                 0, 0, 0, 1},
-        ReadCase{"title_read_as_data", "Quartz scan\n5.0 1\n", "0", false, S::aborted, 0, 0, 0, 0,
-                 0, 0, 0, 0},
-        ReadCase{"not_a_float", "5.0 1e39\n", "0", false, S::aborted, 0, 0, 0, 0, 0, 0, 0, 0}),
+        ReadCase{"bad_line_among_first_ten", "5.0 1\n5.1 x\n", "0", false, S::record_error, 0, 0,
+                 0, 0, 0, 0, 0, 2},
+        ReadCase{"title_read_as_data", "Quartz scan\n5.0 1\n", "0", false, S::record_error, 0, 0,
+                 0, 0, 0, 0, 0, 1},
+        ReadCase{"not_a_float", "5.0 1e39\n", "0", false, S::record_error, 0, 0, 0, 0, 0, 0, 0, 1},
+        // Detected header lines: our own title, a lone wavelength, "#" and
+        // "'" lines, column titles; "#" lines among the data are comments.
+        ReadCase{"detects_title", "Quartz\n5.0,1\n5.1,2\n", "", false, S::done, 2, 5.0f, 5.1f,
+                 0.1f, 1.0f, 2.0f, kUnchecked, 3},
+        ReadCase{"detects_wavelength_and_titles",
+                 "1.5406\n# scan\n' more\n2theta I sigma\n5 1 1\n5.1 2 1\n# gap\n5.2 3 1\n", "",
+                 true, S::done, 3, 5.0f, 5.2f, 0.1f, 1.0f, 3.0f, 1.0f, 8},
+        ReadCase{"detects_no_header", "5 1\n5.1 2\n", "", false, S::done, 2, 5.0f, 5.1f, 0.1f,
+                 1.0f, 2.0f, kUnchecked, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(XyRead, FailureTexts) {
+// Each refusal names the file, the line and what was wrong there.
+TEST(XyRead, FailureReasons) {
+    struct Case {
+        std::string content;
+        const char* header_lines;
+        bool sigma;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {ten_lines() + "5.20 NaN\n", "1", false,
+         "input.dat, line 12: 'NaN' is not a number (column 2)"},
+        {"5.0 1 1\n5.1 2 x\n", "0", true, "input.dat, line 2: 'x' is not a number (column 3)"},
+        {"5.0 1\n5.1\n", "0", false,
+         "input.dat, line 2: 1 value where 2 (2theta, intensity) are expected"},
+        {"5.0 1\n5.1 2\n", "0", true,
+         "input.dat, line 1: 2 values where 3 (2theta, intensity, sigma) are expected"},
+        // Half a step off, and an uneven grid whose last angle fits.
+        {"5.00 1\n5.10 1\n5.25 1\n5.30 1\n", "0", false,
+         "input.dat, line 3: 2theta 5.25 is off the even grid"},
+        {"1 1\n2 1\n4 1\n8 1\n16 1\n", "0", false,
+         "input.dat, line 2: 2theta 2 is off the even grid"},
+    };
+    for (const Case& c : cases) {
+        Bench b;
+        EXPECT_EQ(read_xy(b, c.content, c.header_lines, c.sigma), ConversionStatus::record_error)
+            << c.reason;
+        EXPECT_EQ(b.ws.failure_reason.substr(0, std::string(c.reason).size()), c.reason);
+    }
+}
+
+// Angles printed rounded (3 decimals of a 0.015592 step) and a descending scan
+// lie on their grid.
+TEST(XyRead, RoundedAndDescendingAnglesRead) {
+    std::string rounded, descending;
+    char buf[64];
+    for (int k = 0; k < 500; ++k) {
+        std::snprintf(buf, sizeof buf, "%.3f %d\n", 10.0 + k * 0.015592, k);
+        rounded += buf;
+        std::snprintf(buf, sizeof buf, "%.2f %d\n", 60.0 - k * 0.02, k);
+        descending += buf;
+    }
     Bench b;
-    ASSERT_EQ(read_xy(b, "Quartz scan\n5.0 1\n"), ConversionStatus::aborted);
-    EXPECT_EQ(b.ws.abort_report, "input conversion error, unit 1, file input.dat");
-    Bench later;
-    ASSERT_EQ(read_xy(later, ten_lines() + "5.20 abc\n", "1"), ConversionStatus::record_error);
-    EXPECT_EQ(trim_right(failure_message_for(later.ws, ConversionStatus::record_error, false)),
-              "ERROR READING INPUT FILE AFTER LINE   11");
+    ASSERT_EQ(read_xy(b, rounded), ConversionStatus::done) << b.ws.failure_reason;
+    EXPECT_EQ(b.r().point_count, 500);
+    Bench d;
+    ASSERT_EQ(read_xy(d, descending), ConversionStatus::done) << d.ws.failure_reason;
+    EXPECT_FLOAT_EQ(d.r().two_theta_step, -0.02f);
 }
 
 // The first line, cut to 60 characters, is offered as the title before the
@@ -201,10 +248,10 @@ TEST(XyRead, DerivedStep) {
          static_cast<float>((static_cast<double>(6.79748f) - 0.5) / 2499)},
     };
     for (const Case& c : cases) {
-        // The angles between the first and the last line do not matter.
         std::string content;
         for (int32_t k = 0; k < c.points; ++k) {
-            const double x = k == 0 ? c.start : k == c.points - 1 ? c.end : 1234.5;
+            const double x = k == c.points - 1 ? c.end
+                                               : c.start + k * (c.end - c.start) / (c.points - 1);
             char buf[64];
             std::snprintf(buf, sizeof buf, "%.5f,%d\n", x, k);
             content += buf;
