@@ -165,8 +165,7 @@ ConversionStatus read_xy(Workspace& ws) {
     std::string title;
     if (read_record(in, kTitle, {TextRef{title, kTitleLength}}) != Outcome::done) {
         r.lines_read = 0;
-        return ws.fail(ConversionStatus::premature_end,
-                       std::string(in.file_name()) + " is empty");
+        return ws.fail(ConversionStatus::premature_end, std::string(in.file_name()) + " is empty");
     }
     r.set_title(title);
     const XyInputChoice choice = ask_xy_input(ws, detected);
@@ -209,13 +208,12 @@ ConversionStatus read_xy(Workspace& ws) {
         }
         if (t.count < count) {
             r.lines_read = lines;
-            return ws.fail(ConversionStatus::record_error,
-                           where(in, lines) + ": " + std::to_string(t.count) +
-                               (t.count == 1 ? " value" : " values") + " where " +
-                               std::to_string(count) +
-                               (count == 3 ? " (2theta, intensity, sigma)"
-                                           : " (2theta, intensity)") +
-                               " are expected");
+            return ws.fail(
+                ConversionStatus::record_error,
+                where(in, lines) + ": " + std::to_string(t.count) +
+                    (t.count == 1 ? " value" : " values") + " where " + std::to_string(count) +
+                    (count == 3 ? " (2theta, intensity, sigma)" : " (2theta, intensity)") +
+                    " are expected");
         }
         const auto points = static_cast<int32_t>(angles.size());
         if (points >= limit) {

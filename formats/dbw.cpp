@@ -72,7 +72,8 @@ bool parse_number(std::string_view text, double& value) noexcept {
 
 bool is_integer_text(std::string_view t) noexcept {
     if (!t.empty() && (t[0] == '-' || t[0] == '+')) t.remove_prefix(1);
-    return !t.empty() && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !t.empty() &&
+           std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // Each of columns 1-8, 9-16, 17-24 holds one number with its point.
@@ -204,8 +205,8 @@ ConversionStatus read_free_counts(Workspace& ws) {
                        file + " ends after " + std::to_string(values.size()) + " of the " +
                            std::to_string(n) + " counts that its header announces (start " +
                            fmt_number(r.two_theta_start) + ", step " +
-                           fmt_number(r.two_theta_step) + ", end " +
-                           fmt_number(r.two_theta_end) + ")");
+                           fmt_number(r.two_theta_step) + ", end " + fmt_number(r.two_theta_end) +
+                           ")");
     }
     std::copy_n(values.begin(), n, r.intensity.data());
     const std::size_t extra = values.size() - n + beyond_pairs;
@@ -255,17 +256,15 @@ ConversionStatus read_dbw(Workspace& ws) {
     while (in.next_line(first_record) &&
            first_record.find_first_not_of(" \t") == std::string_view::npos) {
     }
-    const bool fixed = is_fixed_header(header) && (in.position() == after_header ||
-                                                   is_fixed_record(first_record) ||
-                                                   first_record.find_first_not_of(" \t") ==
-                                                       std::string_view::npos);
+    const bool fixed = is_fixed_header(header) &&
+                       (in.position() == after_header || is_fixed_record(first_record) ||
+                        first_record.find_first_not_of(" \t") == std::string_view::npos);
     in.set_position(after_header);
 
     if (fixed) {
-        const Outcome o =
-            read_text(header, header_layout(),
-                      {r.two_theta_start, r.two_theta_step, r.two_theta_end,
-                       TextRef{r.title, kTitleLength}});
+        const Outcome o = read_text(
+            header, header_layout(),
+            {r.two_theta_start, r.two_theta_step, r.two_theta_end, TextRef{r.title, kTitleLength}});
         if (o != Outcome::done) {
             r.lines_read = 0;
             return read_failure_status(o);
@@ -285,12 +284,12 @@ ConversionStatus read_dbw(Workspace& ws) {
         });
         if (found < 3) {
             r.lines_read = 0;
-            return ws.fail(ConversionStatus::not_available,
-                           file + ", line 1: " +
-                               (bad.empty() ? std::string("the line ends")
-                                            : "'" + bad + "' is not a number") +
-                               " where the start, step and end of a DBW scan are expected: not "
-                               "a DBW file");
+            return ws.fail(
+                ConversionStatus::not_available,
+                file + ", line 1: " +
+                    (bad.empty() ? std::string("the line ends") : "'" + bad + "' is not a number") +
+                    " where the start, step and end of a DBW scan are expected: not "
+                    "a DBW file");
         }
         r.two_theta_start = static_cast<float>(v[0]);
         r.two_theta_step = static_cast<float>(v[1]);
@@ -329,10 +328,10 @@ ConversionStatus write_dbw(Workspace& ws) {
     if (n > kPointCapacity) return ConversionStatus::too_large;
     // Refinement programs take a DBW scan as ascending.
     if (n > 1 && r.two_theta_step < 0.0f)
-        return ws.fail(ConversionStatus::too_large,
-                       std::string(out.file_name()) + ": the scan descends (step " +
-                           fmt_number(r.two_theta_step) +
-                           "); a DBW file holds ascending scans only");
+        return ws.fail(ConversionStatus::too_large, std::string(out.file_name()) +
+                                                        ": the scan descends (step " +
+                                                        fmt_number(r.two_theta_step) +
+                                                        "); a DBW file holds ascending scans only");
 
     const Values header = {r.two_theta_start, r.two_theta_step, r.two_theta_end, r.title};
     const TextResult line = write_line(header_layout(), header);

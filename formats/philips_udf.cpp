@@ -159,9 +159,8 @@ ConversionStatus read_count_line(Workspace& ws, float* dest, int32_t n, int32_t 
                        file + ", line " + std::to_string(line_no) + ": " +
                            (data_end ? "the counts end" : "the line ends") + " after count " +
                            std::to_string(holds) + ", but the angle range of the header (" +
-                           number_text(r.two_theta_start) + " to " +
-                           number_text(r.two_theta_end) + " by " +
-                           number_text(r.two_theta_step) + ") announces " +
+                           number_text(r.two_theta_start) + " to " + number_text(r.two_theta_end) +
+                           " by " + number_text(r.two_theta_step) + ") announces " +
                            std::to_string(r.point_count));
     }
     const std::span<float> counts(dest, static_cast<std::size_t>(n));
@@ -249,8 +248,8 @@ ConversionStatus read_udf(Workspace& ws) {
                                ") without " + (have_range ? "ScanStepSize" : "DataAngleRange"));
         return ws.fail(ConversionStatus::record_error,
                        file + ": the angle range " + number_text(r.two_theta_start) + " to " +
-                           number_text(r.two_theta_end) + " by " +
-                           number_text(r.two_theta_step) + " gives no points");
+                           number_text(r.two_theta_end) + " by " + number_text(r.two_theta_step) +
+                           " gives no points");
     }
     r.point_count = count;
     if (count > r.max_points) return ConversionStatus::too_many_points;

@@ -76,12 +76,13 @@ ConversionStatus read_ard(Workspace& ws) {
 
     const std::string file(in.file_name());
     auto not_ard = [&](int32_t line, const std::string& what) {
-        return ws.fail(ConversionStatus::not_available, file + ", line " + std::to_string(line) +
-                                                            ": " + what +
-                                                            ": not a Scintag ARD file");
+        return ws.fail(
+            ConversionStatus::not_available,
+            file + ", line " + std::to_string(line) + ": " + what + ": not a Scintag ARD file");
     };
     if (!read(kTitle, {TextRef{r.title, kTitleLength}})) {
-        if (o == Outcome::end_of_file) return ws.fail(ConversionStatus::premature_end, file + " is empty");
+        if (o == Outcome::end_of_file)
+            return ws.fail(ConversionStatus::premature_end, file + " is empty");
         return read_failure_status(o);
     }
     {
@@ -134,8 +135,7 @@ ConversionStatus read_ard(Workspace& ws) {
     if (r.point_count > std::min(r.max_points, kPointCapacity))
         return ConversionStatus::too_many_points;
     const std::string range = number_text(r.two_theta_start) + " to " +
-                              number_text(r.two_theta_end) + " by " +
-                              number_text(r.two_theta_step);
+                              number_text(r.two_theta_end) + " by " + number_text(r.two_theta_step);
     if (r.point_count < 1) {
         // No usable angle range: the fault lies in line 2.
         r.lines_read = 1;
@@ -169,7 +169,8 @@ ConversionStatus read_ard(Workspace& ws) {
     }
     int32_t more = 0;
     while (in.next_line(line))
-        if (line.size() > 10 && line.substr(10, 8).find_first_not_of(" \t") != std::string_view::npos)
+        if (line.size() > 10 &&
+            line.substr(10, 8).find_first_not_of(" \t") != std::string_view::npos)
             ++more;
     if (more > 0)
         ws.warn(file + " holds " + std::to_string(more) + " more points after the " +

@@ -100,8 +100,9 @@ ConversionStatus read_stoe_ascii(Workspace& ws) {
         if (!read(kWork, {TextRef{work, kWorkLength}})) {
             if (o == Outcome::end_of_file && count_line == 0)
                 return ws.fail(ConversionStatus::not_available,
-                               file + " has no 'Range 1' or 'Intensities' line: not a Stoe ASCII "
-                                      "export");
+                               file +
+                                   " has no 'Range 1' or 'Intensities' line: not a Stoe ASCII "
+                                   "export");
             if (o == Outcome::end_of_file)
                 return ws.fail(ConversionStatus::premature_end,
                                file + " ends without its 'Intensities' line");
@@ -142,9 +143,9 @@ ConversionStatus read_stoe_ascii(Workspace& ws) {
         return ws.fail(ConversionStatus::record_error,
                        file + ", line " + std::to_string(count_line) + ": " +
                            std::to_string(r.point_count) + " points, but the range " +
-                           number_text(r.two_theta_start) + " to " +
-                           number_text(r.two_theta_end) + " by " +
-                           number_text(r.two_theta_step) + " holds " + std::to_string(implied));
+                           number_text(r.two_theta_start) + " to " + number_text(r.two_theta_end) +
+                           " by " + number_text(r.two_theta_step) + " holds " +
+                           std::to_string(implied));
     }
 
     if (!read(kSkip, {})) return read_failure_status(o);

@@ -288,19 +288,19 @@ TEST(PhilipsUdf, AngleRangeVariants) {
     const Case cases[] = {
         {"DataAngleRange,   5.01234,   5.15234,/", ConversionStatus::done, 5.01234f, 5.15234f, ""},
         {"DataAngleRange,5.01234,5.15234,/", ConversionStatus::done, 5.01234f, 5.15234f, ""},
-        {"DataAngleRange,  105.01234,  105.15234,/", ConversionStatus::done, 105.01234f,
-         105.15234f, ""},
+        {"DataAngleRange,  105.01234,  105.15234,/", ConversionStatus::done, 105.01234f, 105.15234f,
+         ""},
         {"DataAngleRange,   5.01234,/", ConversionStatus::record_error, 0, 0,
          "input.dat, line 5: DataAngleRange holds no start and end"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         Bench b;
-        const std::string file = "SampleIdent,Standard,/\r\nLabdaAlpha1, 1.54060,/\r\n"
-                                 "LabdaAlpha2, 1.54439,/\r\nRatioAlpha21, 0.50000,/\r\n" +
-                                 std::string(c.line) +
-                                 "\r\nScanStepSize,   0.020,/\r\nRawScan\r\n" +
-                                 count_lines(ramp(8));
+        const std::string file =
+            "SampleIdent,Standard,/\r\nLabdaAlpha1, 1.54060,/\r\n"
+            "LabdaAlpha2, 1.54439,/\r\nRatioAlpha21, 0.50000,/\r\n" +
+            std::string(c.line) + "\r\nScanStepSize,   0.020,/\r\nRawScan\r\n" +
+            count_lines(ramp(8));
         ASSERT_EQ(b.read(philips_udf_codec, file), c.status) << b.ws.failure_reason;
         EXPECT_EQ(b.ws.failure_reason, c.reason);
         if (c.status != ConversionStatus::done) continue;
