@@ -79,9 +79,25 @@ std::string value_from(const std::string& work, std::size_t first) {
     return text;
 }
 
+// Reads a header value. One that is not a number stops the read with the
+// input conversion error report; the reason names the line and the keyword.
+void header_value(Workspace& ws, const std::string& text, const Layout& layout, float& target,
+                  std::string_view keyword, int32_t line) {
+    if (read_text(text, layout, {target}) == Outcome::done) return;
+    const std::string file(ws.input().file_name());
+    const auto first = text.find_first_not_of(' ');
+    const std::string value = first == std::string::npos
+                                  ? std::string()
+                                  : text.substr(first, text.find_last_not_of(' ') + 1 - first);
+    ws.failure_reason = file + ", line " + std::to_string(line) + ": '" + value.substr(0, 40) +
+                        "' is not a number (" + std::string(keyword) + ")";
+    throw IoAbort{conversion_error_report(InputUnit::kNumber, file)};
+}
+
 // The two values of "DataAngleRange", start and end: the text after the
 // keyword's comma, up to the "/", split at the commas. Both must be there.
-bool angle_range(const std::string& work, std::size_t keyword, float& start, float& end) {
+bool angle_range(Workspace& ws, const std::string& work, std::size_t keyword, float& start,
+                 float& end, int32_t line) {
     static const Layout kValue("(F60.3)");
     std::string text = work.substr(keyword);
     const std::size_t comma = text.find(',');
@@ -98,7 +114,7 @@ bool angle_range(const std::string& work, std::size_t keyword, float& start, flo
         pos = next + 1;
         if (field.find_first_not_of(' ') == std::string::npos) continue;
         if (found == 2) return false;  // a third value
-        read_text_or_abort(field, kValue, {values[found]});
+        header_value(ws, field, kValue, values[found], "DataAngleRange", line);
         ++found;
     }
     if (found != 2) return false;
@@ -205,11 +221,12 @@ ConversionStatus read_udf(Workspace& ws) {
         if (has("SampleIdent,")) {
             read_title(r, work);
         } else if (has("ScanStepSize,")) {
-            read_text_or_abort(value_from(work, 14), kStepAfterComma, {r.two_theta_step});
+            header_value(ws, value_from(work, 14), kStepAfterComma, r.two_theta_step,
+                         "ScanStepSize", header_lines);
             have_step = true;
         } else if (has("DataAngleRange")) {
-            if (!angle_range(work, work.find("DataAngleRange"), r.two_theta_start,
-                             r.two_theta_end)) {
+            if (!angle_range(ws, work, work.find("DataAngleRange"), r.two_theta_start,
+                             r.two_theta_end, header_lines)) {
                 r.lines_read = header_lines;
                 return ws.fail(ConversionStatus::record_error,
                                std::string(in.file_name()) + ", line " +
@@ -218,16 +235,21 @@ ConversionStatus read_udf(Workspace& ws) {
             }
             have_range = true;
         } else if (has("ScanStepSize")) {
-            read_text_or_abort(value_from(work, 15), kShortValue, {r.two_theta_step});
+            header_value(ws, value_from(work, 15), kShortValue, r.two_theta_step, "ScanStepSize",
+                         header_lines);
             have_step = true;
         } else if (has("ScanStepTime")) {
-            read_text_or_abort(value_from(work, 15), kShortValue, {r.count_time});
+            header_value(ws, value_from(work, 15), kShortValue, r.count_time, "ScanStepTime",
+                         header_lines);
         } else if (has("LabdaAlpha1")) {
-            read_text_or_abort(value_from(work, 13), kWavelength, {r.lambda1});
+            header_value(ws, value_from(work, 13), kWavelength, r.lambda1, "LabdaAlpha1",
+                         header_lines);
         } else if (has("LabdaAlpha2")) {
-            read_text_or_abort(value_from(work, 13), kWavelength, {r.lambda2});
+            header_value(ws, value_from(work, 13), kWavelength, r.lambda2, "LabdaAlpha2",
+                         header_lines);
         } else if (has("RatioAlpha21")) {
-            read_text_or_abort(value_from(work, 14), kWavelength, {r.alpha_ratio});
+            header_value(ws, value_from(work, 14), kWavelength, r.alpha_ratio, "RatioAlpha21",
+                         header_lines);
         } else if (has("RawScan")) {
             break;
         }

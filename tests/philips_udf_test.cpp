@@ -329,6 +329,7 @@ TEST(PhilipsUdf, UnreadableHeaderValueAbortsWithReport) {
     EXPECT_EQ(b.read(philips_udf_codec, "ScanStepTime,  abc,/\r\nRawScan\r\n"),
               ConversionStatus::aborted);
     EXPECT_NE(b.ws.abort_report.find("input conversion error"), std::string::npos);
+    EXPECT_EQ(b.ws.failure_reason, "input.dat, line 1: 'abc' is not a number (ScanStepTime)");
 }
 
 }  // namespace
