@@ -70,9 +70,11 @@ void take_wavelength(Workspace& ws, std::string_view work, std::size_t marker) {
     PowderPattern& r = ws.record();
     if (read_text(std::string_view(field.data(), field.size()), kLambda, {r.lambda1}) !=
         Outcome::done) {
-        ws.failure_reason =
-            std::string(ws.input().file_name()) + ", line " + std::to_string(r.lines_read) + ": '" +
-            std::string(field.data(), field.size()) + "' after 'Wavelength' is not a number";
+        std::string value(field.data(), field.size());
+        value.erase(value.find_last_not_of(' ') + 1);
+        ws.failure_reason = std::string(ws.input().file_name()) + ", line " +
+                            std::to_string(r.lines_read) + ": '" + value +
+                            "' after 'Wavelength' is not a number";
         throw IoAbort{conversion_error_report(InputUnit::kNumber, ws.input().file_name())};
     }
     r.lambda2 = 0.0f;

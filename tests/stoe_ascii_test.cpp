@@ -157,8 +157,7 @@ TEST(StoeAscii, WavelengthField) {
     Bench b;
     b.read(stoe_ascii_codec, "Wavelength: Cu Ka1\n", "scan.asc");
     EXPECT_EQ(b.ws.abort_report, "input conversion error, unit 1, file scan.asc");
-    EXPECT_EQ(b.ws.failure_reason,
-              "scan.asc, line 1: 'Cu Ka1    ' after 'Wavelength' is not a number");
+    EXPECT_EQ(b.ws.failure_reason, "scan.asc, line 1: 'Cu Ka1' after 'Wavelength' is not a number");
 }
 
 TEST(StoeAscii, FailuresAndTheLineTheyName) {
