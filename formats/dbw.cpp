@@ -197,7 +197,8 @@ ConversionStatus read_free_counts(Workspace& ws) {
             }
             break;  // text after the counts ends them
         }
-        if (on_line > 0) per_line.push_back(on_line);
+        // Past twice the count the pairs are out of question: only counted.
+        if (on_line > 0 && beyond_pairs == 0) per_line.push_back(on_line);
     }
     if (values.size() < n) {
         r.lines_read = line_no;
