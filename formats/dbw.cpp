@@ -31,6 +31,7 @@
 #include "core/point_count.h"
 #include "core/prompts.h"
 #include "formats/codecs.h"
+#include "formats/read_reason.h"
 
 namespace qelda {
 namespace {
@@ -383,7 +384,9 @@ ConversionStatus write_dbw(Workspace& ws) {
 }  // namespace
 
 ConversionStatus dbw_codec(Workspace& ws, CodecMode mode) noexcept {
-    return guard_codec(ws, [&] { return mode == CodecMode::write ? write_dbw(ws) : read_dbw(ws); });
+    return guard_codec(ws, [&] {
+        return mode == CodecMode::write ? write_dbw(ws) : with_line_reason(ws, read_dbw(ws));
+    });
 }
 
 }  // namespace qelda

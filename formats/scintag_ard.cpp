@@ -22,6 +22,7 @@
 #include "core/fields.h"
 #include "core/point_count.h"
 #include "formats/codecs.h"
+#include "formats/read_reason.h"
 
 namespace qelda {
 namespace {
@@ -182,7 +183,8 @@ ConversionStatus read_ard(Workspace& ws) {
 
 ConversionStatus scintag_ard_codec(Workspace& ws, CodecMode mode) noexcept {
     return guard_codec(ws, [&] {
-        return mode == CodecMode::write ? ConversionStatus::not_available : read_ard(ws);
+        return mode == CodecMode::write ? ConversionStatus::not_available
+                                        : with_line_reason(ws, read_ard(ws));
     });
 }
 

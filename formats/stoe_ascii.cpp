@@ -21,6 +21,7 @@
 #include "core/fields.h"
 #include "core/point_count.h"
 #include "formats/codecs.h"
+#include "formats/read_reason.h"
 
 namespace qelda {
 namespace {
@@ -194,7 +195,8 @@ ConversionStatus read_stoe_ascii(Workspace& ws) {
 
 ConversionStatus stoe_ascii_codec(Workspace& ws, CodecMode mode) noexcept {
     return guard_codec(ws, [&] {
-        return mode == CodecMode::write ? ConversionStatus::not_available : read_stoe_ascii(ws);
+        return mode == CodecMode::write ? ConversionStatus::not_available
+                                        : with_line_reason(ws, read_stoe_ascii(ws));
     });
 }
 

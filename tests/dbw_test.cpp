@@ -136,6 +136,13 @@ TEST(DbwRead, FailuresAndLinesRead) {
         b.r().lines_read = 99;
         EXPECT_EQ(b.read(dbw_codec, c.content), c.status);
         EXPECT_EQ(b.r().lines_read, c.lines_read < 0 ? 99 : c.lines_read);
+        // A read error names the line after those read.
+        if (c.status == ConversionStatus::record_error) {
+            EXPECT_EQ(b.ws.failure_reason.rfind(
+                          "input.dat, line " + std::to_string(c.lines_read + 1) + ": ", 0),
+                      0u)
+                << b.ws.failure_reason;
+        }
     }
 }
 
