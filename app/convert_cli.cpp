@@ -99,6 +99,14 @@ std::string one_line(std::string_view text) {
     return s;
 }
 
+// The system's error texts begin with a capital; reasons are lower case.
+std::string lower_first(std::string_view text) {
+    std::string s(text);
+    if (s.size() > 1 && s[0] >= 'A' && s[0] <= 'Z' && s[1] >= 'a' && s[1] <= 'z')
+        s[0] = static_cast<char>(s[0] + 32);
+    return s;
+}
+
 // Prints what the dialogs would show; failures and warnings go to stderr, each
 // naming the file it concerns.
 class CliInteraction : public ScriptedInteraction {
@@ -359,7 +367,7 @@ struct Converter {
         } else if (ws.output().open(output, /*create_now=*/false) != Outcome::done) {
             ws.input().close();
             ui.subject = output;
-            ui.show_failure(kMsgOpenOutput, ws.output().commit_error());
+            ui.show_failure(kMsgOpenOutput, lower_first(ws.output().commit_error()));
             return false;
         }
         ConversionSession& session = ws.session();
@@ -660,7 +668,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         if (path == "-") {
             if (!take_stdin()) return 1;
         } else if (ws.input().open(path) != Outcome::done) {
-            ui.show_failure(kMsgOpenInput, ws.input().problem());
+            ui.show_failure(kMsgOpenInput, lower_first(ws.input().problem()));
             return 1;
         }
         choice = choose(path);
