@@ -233,9 +233,11 @@ TEST_F(CliWithExample, BatchFailuresAndCollisions) {
     write_file(dir / "a.uxd", read_file(examples / "quartz.uxd"));
     std::filesystem::create_directory(dir / "b");
     write_file(dir / "b/a.uxd", read_file(examples / "quartz.uxd"));
+    std::filesystem::copy_file(example, dir / "q.raw");
     const std::string a = (dir / "a.uxd").string(), bad = (dir / "bad.uxd").string();
     // Beside the inputs; the bad file fails with one line, the others convert.
-    const CliRun r = run_cli({"-t", "gsas", a, bad, example.string(), (dir / "none.uxd").string()});
+    const CliRun r =
+        run_cli({"-t", "gsas", a, bad, (dir / "q.raw").string(), (dir / "none.uxd").string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(std::filesystem::exists(dir / "a.gsa"));
     EXPECT_FALSE(std::filesystem::exists(dir / "bad.gsa"));
