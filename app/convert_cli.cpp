@@ -705,7 +705,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         if (output != "-") {
             std::error_code ec;
             const bool exists = fs::exists(output, ec);
-            if (input != "-" && same_file(input, output)) {
+            if (exists && input != "-" && same_file(input, output)) {
                 ws.input().close();
                 return refusal(output + " is the input " + input + " itself; nothing converted");
             }

@@ -25,7 +25,7 @@ CliRun run_cli(std::vector<std::string> args, std::string_view stdin_bytes = {})
     std::vector<const char*> argv;
     for (const auto& a : args) argv.push_back(a.c_str());
     std::FILE* in = std::tmpfile();
-    std::fwrite(stdin_bytes.data(), 1, stdin_bytes.size(), in);
+    if (!stdin_bytes.empty()) std::fwrite(stdin_bytes.data(), 1, stdin_bytes.size(), in);
     std::rewind(in);
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
