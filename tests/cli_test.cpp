@@ -265,9 +265,13 @@ TEST_F(CliWithExample, BatchFailuresAndCollisions) {
 TEST_F(CliWithExample, Pipes) {
     const auto file_out = dir / "q.dat";
     ASSERT_EQ(run_cli({"-q", "-t", "xy", example.string(), file_out.string()}).status, 0);
-    const CliRun piped = run_cli({"-f", "stoe-raw", "-t", "xy", "-", "-"}, read_file(example));
-    EXPECT_EQ(piped.status, 0) << piped.err;
-    EXPECT_EQ(piped.out, read_file(file_out));
+    // With --from, and told by its content.
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-f", "stoe-raw", "-t", "xy", "-", "-"}, {"-t", "xy", "-", "-"}}) {
+        const CliRun piped = run_cli(args, read_file(example));
+        EXPECT_EQ(piped.status, 0) << piped.err;
+        EXPECT_EQ(piped.out, read_file(file_out));
+    }
     const CliRun binary = run_cli({"-t", "stoe-raw", (examples / "quartz.uxd").string(), "-"});
     EXPECT_EQ(binary.status, 0);
     EXPECT_EQ(binary.out.substr(0, 4), "RAW_");
@@ -461,10 +465,15 @@ TEST(Cli, DetectPrintsEachFormat) {
     ScratchDir dir;
     write_file(dir / "a.uxd", "x");
     write_file(dir / "b.txt", "x");
-    const CliRun r = run_cli({"--detect", (dir / "a.uxd").string(), (dir / "b.txt").string()});
+    // A shared extension: the content tells a Stoe raw file named .dat.
+    const auto example = std::filesystem::path(QELDA_SOURCE_DIR) / "examples/quartz.raw";
+    write_file(dir / "c.dat", read_file(example));
+    const CliRun r = run_cli(
+        {"--detect", (dir / "a.uxd").string(), (dir / "b.txt").string(), (dir / "c.dat").string()});
     EXPECT_EQ(r.status, 1);  // b.txt cannot be told
     EXPECT_NE(r.out.find("a.uxd: uxd (extension .uxd)\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("b.txt: unknown: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("c.dat: stoe-raw (content: "), std::string::npos) << r.out;
 }
 
 }  // namespace
