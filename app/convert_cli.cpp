@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <optional>
@@ -758,14 +759,18 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         }
     }
     const bool show_progress = !quiet && ::isatty(::fileno(err));
+    auto next_draw = std::chrono::steady_clock::now();
     int converted = 0, failed = 0;
     bool last_ok = true;
     const std::size_t total = plan.items.size();
     for (std::size_t i = 0; i < total; ++i) {
         const BatchItem& item = plan.items[i];
-        if (show_progress)
+        // Redrawn at most every 50 ms: a terminal is slower than a short conversion.
+        if (show_progress && std::chrono::steady_clock::now() >= next_draw) {
             ui.progress(fmt::format("[{}/{}] {}% {}", i + 1, total, (i * 100) / total,
                                     file_name_part(item.input)));
+            next_draw = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        }
         reset_record(ws.record(), last_ok);
         ui.clear_events();
         FormatChoice choice;
