@@ -22,7 +22,7 @@ struct SampleCase {
     ConversionStatus status;
     int32_t points;
     double x_first, x_last, y_first, y_last, s_first, s_last;
-    const char* said;        // a phrase of the reason, or of the read's warning
+    const char* said;         // a phrase of the reason, or of the read's warning
     const char* xyconv_type;  // the same file under xyconv, or nullptr
 };
 
@@ -36,8 +36,8 @@ constexpr auto kRefused = ConversionStatus::record_error;
 const SampleCase kSamples[] = {
     // x-y, with the header lines the reader detects.
     {"xy/Ba6Co6.xye", ascii_xy_codec, false, kDone, 3120, 4.0, 159.95, 90, 74, 0, 0, "", "text"},
-    {"xy/Example.xye", ascii_xy_codec, true, kDone, 9751, 5.0, 44.0, 81.96, 68.28, 10.952, 3.54,
-     "", nullptr},  // xyconv takes the wavelength line for a point
+    {"xy/Example.xye", ascii_xy_codec, true, kDone, 9751, 5.0, 44.0, 81.96, 68.28, 10.952, 3.54, "",
+     nullptr},  // xyconv takes the wavelength line for a point
     {"xy/LA_P-37cd_DUT-52(Zr)_act_EtOH.xyd", ascii_xy_codec, false, kDone, 2704, 5.0, 45.545, 1800,
      429, 0, 0, "", "text"},
     {"xy/LA_P37cd_DUT52Zr-Thermo-XRD-5-90-45min_25C_1.xy", ascii_xy_codec, false, kDone, 6474,
@@ -145,13 +145,12 @@ TEST_P(TextSample, AgreesWithXyconv) {
     EXPECT_NEAR(rows.back()[1], c.y_last, 1e-5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, TextSample, ::testing::ValuesIn(kSamples),
-                         [](const auto& info) {
-                             std::string name;
-                             for (const char ch : std::string(info.param.path))
-                                 name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Samples, TextSample, ::testing::ValuesIn(kSamples), [](const auto& info) {
+    std::string name;
+    for (const char ch : std::string(info.param.path))
+        name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
+});
 
 }  // namespace
 }  // namespace qelda
