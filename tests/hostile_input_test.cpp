@@ -6,6 +6,7 @@
 #include <random>
 
 #include "tests/test_support.h"
+#include "tests/zip_fixture.h"
 
 namespace qelda {
 namespace {
@@ -26,7 +27,9 @@ const FormatFiles kFiles[] = {
     {FormatId::stoe_raw, "stoe_raw", ".raw"}, {FormatId::siemens_uxd, "uxd", ".uxd"},
     {FormatId::scintag_ard, "", ".ard"},      {FormatId::dbw, "dbws_like", ".dbw"},
     {FormatId::stoe_ascii, "", ".asc"},       {FormatId::philips_udf, "udf", ".udf"},
-    {FormatId::gsas_cif, "pdcif", ".cif"},
+    {FormatId::gsas_cif, "pdcif", ".cif"},    {FormatId::xrdml, "xrdml", ".xrdml"},
+    {FormatId::bruker_brml, "brml", ".brml"}, {FormatId::rigaku_ras, "ras", ".ras"},
+    {FormatId::rigaku_rasx, "rasx", ".rasx"},
 };
 
 bool acceptable(ConversionStatus s) {
@@ -77,8 +80,35 @@ std::string random_bytes(std::size_t n, unsigned seed) {
     return s;
 }
 
+// A zip holding the members both zipped formats look for.
+std::string zip_scan() {
+    const std::string rows = "10.00 5 1\n10.02 6 1\n";
+    return testing::make_zip({{"Experiment0/RawData0.xml", "<RawData/>", true},
+                              {"Data0/Profile0.txt", rows, true},
+                              {"Data0/MesurementConditions0.xml", "<MeasurementConditions/>"}});
+}
+
+// Members whose headers understate what they inflate to (8 MB each).
+std::string zip_bomb() {
+    testing::ZipEntry raw{"Experiment0/RawData0.xml", std::string(8u << 20, '<'), true};
+    raw.declared_size = 100;
+    testing::ZipEntry profile{"Data0/Profile0.txt", std::string(8u << 20, '1'), true};
+    profile.declared_size = 100;
+    return testing::make_zip({raw, profile, {"Data0/MesurementConditions0.xml", "<a/>"}});
+}
+
+std::string zip_declaring(std::uint64_t size) {
+    testing::ZipEntry raw{"Experiment0/RawData0.xml", "<RawData/>", true};
+    raw.declared_size = size - 1;
+    testing::ZipEntry profile{"Data0/Profile0.txt", "1 2\n", true};
+    profile.declared_size = size - 1;
+    return testing::make_zip({raw, profile, {"Data0/MesurementConditions0.xml", "<a/>"}});
+}
+
 std::vector<std::pair<std::string, std::string>> hostile_contents() {
     const std::string digits400 = std::string(400, '7');
+    std::string nested;
+    for (int i = 0; i < 100000; ++i) nested += "<a>";
     return {
         {"empty", ""},
         {"binary", random_bytes(4096, 1)},
@@ -91,6 +121,14 @@ std::vector<std::pair<std::string, std::string>> hostile_contents() {
         {"only newlines", std::string(5000, '\n')},
         {"only CRs", std::string(5000, '\r')},
         {"many blank numbers", std::string(20000, '0') + "\n"},
+        {"truncated zip", zip_scan().substr(0, zip_scan().size() / 2)},
+        {"zip bomb", zip_bomb()},
+        {"zip member declared above 256 MB", zip_declaring(std::uint64_t{1} << 32)},
+        {"XML that is not XRDML", "<?xml version=\"1.0\"?>\n<RawData><DataRoutes/></RawData>\n"},
+        {"XML nested 100000 deep", "<xrdMeasurements>" + nested + "</xrdMeasurements>"},
+        {"RAS rows without a header",
+         "*RAS_DATA_START\n*RAS_INT_START\n1 2 3\n*RAS_INT_END\n"
+         "*RAS_DATA_END\n"},
     };
 }
 
@@ -140,7 +178,9 @@ TEST(HostileInput, TruncatedFilesFailCleanly) {
         for (const auto& p : paths) {
             ++files;
             const std::string content = read_file(p);
-            for (std::size_t cut : cut_points(content, f.id == FormatId::stoe_raw))
+            const bool binary = f.id == FormatId::stoe_raw || f.id == FormatId::bruker_brml ||
+                                f.id == FormatId::rigaku_rasx;
+            for (std::size_t cut : cut_points(content, binary))
                 read_and_write_all(b, f.id, content.substr(0, cut),
                                    p.filename().string() + " cut at " + std::to_string(cut));
         }
