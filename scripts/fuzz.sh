@@ -22,6 +22,8 @@ declare -A sample_dir=([xy]=xy [gsas]=gsas [stoe-raw]=stoe_raw [uxd]=uxd [ard]="
   [stoe-ascii]="" [udf]=udf [cif]=pdcif)
 declare -A example_ext=([xy]=dat [gsas]=gsa [stoe-raw]=raw [uxd]=uxd [ard]=ard [dbw]=dbw
   [stoe-ascii]=asc [udf]=udf [cif]=cif)
+sample_dir+=([xrdml]=xrdml [brml]=brml [ras]=ras [rasx]=rasx)
+example_ext+=([xrdml]=xrdml [brml]=brml [ras]=ras [rasx]=rasx)
 
 # Scratch output files go to memory when the machine has it.
 [ -d /dev/shm ] && export TMPDIR=/dev/shm
@@ -57,7 +59,7 @@ run_target() {
 
 status=0
 running=0
-for name in xy gsas stoe-raw uxd ard dbw stoe-ascii udf cif; do
+for name in xy gsas stoe-raw uxd ard dbw stoe-ascii udf cif xrdml brml ras rasx; do
   if ((running >= jobs)); then
     wait -n || status=1
     running=$((running - 1))
