@@ -164,13 +164,13 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
                            " is a still scan (the detector stands still); only step scans "
                            "can be converted");
 
-    // The 2theta axis when it moves, else the first axis that does.
+    // The 2theta axis ("TwoTheta") when it moves, else the first axis that does.
     pugi::xml_node axis;
     pugi::xml_node first_axis;
     for (pugi::xml_node a = child_named(info, "ScanAxes").first_child(); a; a = a.next_sibling()) {
         if (local_name(a) != "ScanAxisInfo") continue;
         if (!first_axis) first_axis = a;
-        if (std::string_view(a.attribute("AxisId").value()) == "TwoTheta") {
+        if (is_two_theta_axis(a.attribute("AxisId").value())) {
             axis = a;
             break;
         }

@@ -14,7 +14,8 @@
 //           beamAttenuationFactors | commonBeamAttenuationFactor
 //
 // <intensities> are already corrected for the beam attenuator; <counts> (2.x)
-// are not, and are multiplied by the attenuation factors here.
+// are not, and are multiplied by the attenuation factors here. Either way the
+// factors give the attenuated points their uncertainty, sqrt(raw count) * factor.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -175,34 +176,30 @@ ConversionStatus load_scan(Workspace& ws, const Xrdml& x, int32_t index, Instrum
     const std::string_view unit = values.attribute("unit").value();
     s.per_second = unit == "cps" || unit.find("/s") != std::string_view::npos;
 
-    if (raw_counts) {
-        std::vector<double> factors;
-        if (const pugi::xml_node f = child_named(points, "beamAttenuationFactors")) {
-            if (!parse_number_list(f.child_value(), factors, nullptr, limit, bad))
-                return ws.fail(ConversionStatus::record_error,
-                               where + ": '" + bad + "' in beamAttenuationFactors is not a number");
-            if (factors.size() != s.counts.size())
-                return ws.fail(ConversionStatus::record_error,
-                               where + " gives " + std::to_string(factors.size()) +
-                                   " beam attenuation factors for " +
-                                   std::to_string(s.counts.size()) + " counts");
-        } else if (const pugi::xml_node f = child_named(points, "commonBeamAttenuationFactor")) {
-            double common = 0;
-            if (!parse_number(trim(f.child_value()), common))
-                return ws.fail(ConversionStatus::record_error,
-                               where + ": commonBeamAttenuationFactor is not a number");
-            factors.assign(s.counts.size(), common);
-        }
-        bool attenuated = false;
-        for (double f : factors) attenuated = attenuated || f != 1.0;
-        if (attenuated) {
-            // A count c taken through the attenuator of factor f is c*f, with
-            // the uncertainty sqrt(c)*f.
-            s.sigma.resize(s.counts.size());
-            for (std::size_t i = 0; i < s.counts.size(); ++i) {
-                s.sigma[i] = static_cast<float>(std::sqrt(std::fabs(s.counts[i])) * factors[i]);
-                s.counts[i] *= factors[i];
-            }
+    std::vector<double> factors;
+    if (const pugi::xml_node f = child_named(points, "beamAttenuationFactors")) {
+        if (!parse_number_list(f.child_value(), factors, nullptr, limit, bad))
+            return ws.fail(ConversionStatus::record_error,
+                           where + ": '" + bad + "' in beamAttenuationFactors is not a number");
+        if (factors.size() != s.counts.size())
+            return ws.fail(ConversionStatus::record_error,
+                           where + " gives " + std::to_string(factors.size()) +
+                               " beam attenuation factors for " + std::to_string(s.counts.size()) +
+                               " intensities");
+    } else if (const pugi::xml_node f = child_named(points, "commonBeamAttenuationFactor")) {
+        double common = 0;
+        if (!parse_number(trim(f.child_value()), common))
+            return ws.fail(ConversionStatus::record_error,
+                           where + ": commonBeamAttenuationFactor is not a number");
+        factors.assign(s.counts.size(), common);
+    }
+    if (std::any_of(factors.begin(), factors.end(), [](double f) { return f != 1.0; })) {
+        // A count c taken through the attenuator of factor f stands for c*f,
+        // with the uncertainty sqrt(c)*f = sqrt(c*f*f).
+        s.sigma.resize(s.counts.size());
+        for (std::size_t i = 0; i < s.counts.size(); ++i) {
+            if (raw_counts) s.counts[i] *= factors[i];
+            s.sigma[i] = static_cast<float>(std::sqrt(std::fabs(s.counts[i] * factors[i])));
         }
     }
 
