@@ -214,7 +214,6 @@ std::string_view trim(std::string_view text) noexcept {
 }
 
 bool parse_xml(std::string& text, pugi::xml_document& doc, std::string& why) {
-    constexpr std::size_t kMaxXmlBytes = std::size_t{256} << 20;
     // What one element costs in the parsed tree, with its text node, at most.
     constexpr std::size_t kBytesPerMarkup = 128;
     if (text.size() > kMaxXmlBytes) {

@@ -73,6 +73,8 @@ std::string number_text(double value);
 // Text without blanks, tabs and line ends on either side.
 std::string_view trim(std::string_view text) noexcept;
 
+inline constexpr std::size_t kMaxXmlBytes = std::size_t{256} << 20;
+
 // Parses XML text in place (the text must outlive the document). No DTD is
 // read and no external entity is ever fetched. Text above 256 MB, or so full of
 // markup that its tree would take much more memory than the text itself, is

@@ -49,7 +49,11 @@ int version_of(std::string_view v) {
 
 ConversionStatus open_xrdml(Workspace& ws, Xrdml& x) {
     const std::string file(ws.input().file_name());
-    x.text = std::string(ws.input().bytes());
+    const std::string_view bytes = ws.input().bytes();
+    if (bytes.size() > kMaxXmlBytes)
+        return ws.fail(ConversionStatus::not_available,
+                       file + " passes 256 MB, more XML than an XRDML scan can hold");
+    x.text = std::string(bytes);
     std::string why;
     if (!parse_xml(x.text, x.doc, why))
         return ws.fail(ConversionStatus::not_available, file + ": " + why);
