@@ -41,6 +41,10 @@ void increment_last_digit(std::string& digits) {
     digits.insert(digits.begin(), '1');
 }
 
+constexpr double kExactPowers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 constexpr uint64_t kPow10[20] = {1ull,
                                  10ull,
                                  100ull,
@@ -150,7 +154,181 @@ std::string magnitude_digits(double magnitude, int32_t decimals) {
     return digits;
 }
 
+// --- Direct paths -----------------------------------------------------------------
+// The common fields, without strings or a second pass: they give the same bytes
+// as the general routines above and hand everything else to them.
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the digits of `n` (at least one) leftwards from `p`; returns their start.
+inline char* put_digits_left(char* p, uint64_t n) noexcept {
+    while (n >= 100) {
+        const auto pair = static_cast<std::size_t>(n % 100) * 2;
+        n /= 100;
+        *--p = kDigitPairs[pair + 1];
+        *--p = kDigitPairs[pair];
+    }
+    if (n >= 10) {
+        const auto pair = static_cast<std::size_t>(n) * 2;
+        *--p = kDigitPairs[pair + 1];
+        *--p = kDigitPairs[pair];
+    } else {
+        *--p = static_cast<char>('0' + n);
+    }
+    return p;
+}
+
+inline int32_t digit_count(uint64_t n) noexcept {
+    int32_t count = 1;
+    while (count < 20 && n >= kPow10[count]) ++count;
+    return count;
+}
+
+// Fw.D for a decimal count known when compiled (the division by 10^D becomes a
+// multiplication). `bits` is the value's binary form, finite.
+template <int D>
+char* format_fixed(char* out, uint64_t bits, int32_t width, bool widen) noexcept {
+    // |value| = m * 2^-shift; |value| * 10^D rounded half away from zero is
+    // (m * 10^D) >> shift plus the bit just below, exactly as scaled_magnitude.
+    const int biased = static_cast<int>(bits >> 52) & 0x7ff;
+    uint64_t m = bits & ((uint64_t{1} << 52) - 1);
+    uint64_t scaled = 0;
+    if (biased == 0) {
+        if (m != 0) return nullptr;  // below the normal range
+    } else {
+        m |= uint64_t{1} << 52;
+        const int shift = 1075 - biased;
+        if (shift <= 0) return nullptr;  // 2^52 or more
+        // m * 10^D < 2^83: from a shift of 85 on, less than half a unit.
+        if (shift < 85) {
+            using u128 = unsigned __int128;
+            const u128 below = (static_cast<u128>(m) * kPow10[D]) >> (shift - 1);
+            if ((below >> 63) != 0) return nullptr;
+            scaled = (static_cast<uint64_t>(below) + 1) >> 1;
+        }
+    }
+    const bool negative = (bits >> 63) != 0 && (bits << 1) != 0;  // -0 has no sign
+    constexpr uint64_t kUnit = kPow10[D];
+    uint64_t whole = scaled / kUnit;
+    uint64_t fraction = scaled % kUnit;
+    auto len = static_cast<int32_t>(negative) + digit_count(whole) + 1 + D;
+    bool lead_zero = true;
+    if (len > width) {
+        if (whole == 0 && len - 1 <= width) {
+            lead_zero = false;  // "0.5" goes to ".5" when the width leaves no room
+            --len;
+        } else if (widen) {
+            width = len;
+        } else {
+            return nullptr;  // asterisks: the general routine writes them
+        }
+    }
+    char* const end = out + width;
+    char* p = end;
+    for (int k = 0; k < D; ++k) {
+        *--p = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+    }
+    *--p = '.';
+    if (lead_zero) p = put_digits_left(p, whole);
+    if (negative) *--p = '-';
+    std::memset(out, ' ', static_cast<std::size_t>(p - out));
+    return end;
+}
+
 }  // namespace
+
+char* format_real_field(char* out, double value, int32_t width, int32_t decimals,
+                        bool widen) noexcept {
+    const auto bits = std::bit_cast<uint64_t>(value);
+    if ((bits & 0x7ff0000000000000ull) == 0x7ff0000000000000ull) return nullptr;  // not finite
+    switch (decimals) {
+        case 0:
+            return format_fixed<0>(out, bits, width, widen);
+        case 1:
+            return format_fixed<1>(out, bits, width, widen);
+        case 2:
+            return format_fixed<2>(out, bits, width, widen);
+        case 3:
+            return format_fixed<3>(out, bits, width, widen);
+        case 4:
+            return format_fixed<4>(out, bits, width, widen);
+        case 5:
+            return format_fixed<5>(out, bits, width, widen);
+        case 6:
+            return format_fixed<6>(out, bits, width, widen);
+        case 7:
+            return format_fixed<7>(out, bits, width, widen);
+        case 8:
+            return format_fixed<8>(out, bits, width, widen);
+        case 9:
+            return format_fixed<9>(out, bits, width, widen);
+        default:
+            return nullptr;
+    }
+}
+
+bool append_real_field(std::string& out, double value, int32_t width, int32_t decimals) {
+    if (width <= static_cast<int32_t>(kRealFieldRoom)) {
+        char buf[kRealFieldRoom];
+        if (const char* end = format_real_field(buf, value, width, decimals, false))
+            return out.append(buf, static_cast<std::size_t>(end - buf)), true;
+    }
+    return append_real_field_general(out, value, width, decimals);
+}
+
+bool parse_plain_real_field(std::string_view field, int32_t decimals, double& value) noexcept {
+    const char* p = field.data();
+    const char* const e = p + field.size();
+    while (p < e && *p == ' ') ++p;
+    if (p == e) {
+        value = 0.0;
+        return true;
+    }
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    uint64_t m = 0;
+    int32_t significant = 0;
+    int32_t fraction = 0;
+    bool point = false;
+    bool digit = false;
+    for (; p < e; ++p) {
+        const char c = *p;
+        const auto d = static_cast<unsigned>(c - '0');
+        if (d < 10) {
+            digit = true;
+            fraction += point;
+            if (significant > 0 || d != 0) {
+                if (++significant > 15) return false;
+                m = m * 10 + d;
+            }
+        } else if (c == '.' && !point) {
+            point = true;
+        } else if (c != ' ') {
+            return false;
+        }
+    }
+    if (!digit) return false;
+    if (!point) fraction = decimals;
+    if (significant == 0) {
+        value = negative ? -0.0 : 0.0;
+        return true;
+    }
+    if (fraction < 0 || fraction > 22) return false;
+    // A mantissa below 2^53 and a power of ten up to 1e22 are both exact: one
+    // division rounds correctly, as in the general routine.
+    const double v = static_cast<double>(m) / kExactPowers[fraction];
+    value = negative ? -v : v;
+    return true;
+}
+
+FieldError parse_real_field(std::string_view field, int32_t decimals, double& value) {
+    if (parse_plain_real_field(field, decimals, value)) return FieldError::none;
+    return parse_real_field_general(field, decimals, value);
+}
 
 bool append_integer_field(std::string& out, int64_t value, int32_t width, int32_t min_digits) {
     char buf[32];
@@ -180,7 +358,7 @@ std::string fixed_digits(double value, int32_t decimals) {
     return digits;
 }
 
-bool append_real_field(std::string& out, double value, int32_t width, int32_t decimals) {
+bool append_real_field_general(std::string& out, double value, int32_t width, int32_t decimals) {
     if (!std::isfinite(value)) {
         append_asterisks(out, width);
         return false;
@@ -236,7 +414,7 @@ FieldError parse_integer_field(std::string_view field, int64_t& value) {
     return FieldError::none;
 }
 
-FieldError parse_real_field(std::string_view field, int32_t decimals, double& value) {
+FieldError parse_real_field_general(std::string_view field, int32_t decimals, double& value) {
     // Gather the mantissa digits without the point, the count of digits after the
     // point, and the exponent; blanks are ignored everywhere in the field.
     // Significant digits beyond kKeep change nothing a double can hold; they are
@@ -331,14 +509,11 @@ FieldError parse_real_field(std::string_view field, int32_t decimals, double& va
     // Clinger's fast path: a mantissa below 2^53 and a power of ten up to 1e22 are
     // both exact in a double, so one multiplication or division rounds correctly.
     if (kept <= 15 && scale >= -22 && scale <= 22) {
-        static constexpr double kExact[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
         uint64_t m = 0;
         for (std::size_t k = 0; k < kept; ++k)
             m = m * 10 + static_cast<uint64_t>(mantissa[k] - '0');
         double v = static_cast<double>(m);
-        v = scale >= 0 ? v * kExact[scale] : v / kExact[-scale];
+        v = scale >= 0 ? v * kExactPowers[scale] : v / kExactPowers[-scale];
         value = negative ? -v : v;
         return FieldError::none;
     }

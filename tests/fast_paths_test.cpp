@@ -1,0 +1,164 @@
+// The direct paths for numeric fields against the general routines they must
+// match byte for byte, on generated values and fields; each also checks that
+// the direct path served most of them, so that a path that always declines
+// cannot pass.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/fields.h"
+
+namespace qelda {
+namespace {
+
+std::vector<double> generated_values() {
+    std::vector<double> v = {0.0,        -0.0,       0.125,       -0.125,    0.5,       2.5,
+                             0.0005,     -0.0005,    0.00049,     -0.0004,   9.9995,    99.995,
+                             999.9995,   9999.9995,  1e-300,      5e-324,    1e15,      4.5e15,
+                             1e16,       1.8e16,     1e19,        1e300,     3.4e38,    16777216.0,
+                             16777217.0, 16777215.5, -16777216.0, 8388608.5, 0.9999999, -9.5};
+    std::mt19937_64 rng(19);
+    // Exact binary fractions: many of them lie half-way at some decimal count.
+    for (int k = -300; k <= 300; ++k) v.push_back(std::ldexp(k, -(std::abs(k) % 12)));
+    // Floats around 2^24 and at every scale, as the writers get them.
+    for (int k = -40; k <= 40; ++k) v.push_back(static_cast<float>(16777216.0 + k * 0.5));
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::uniform_int_distribution<int> scale(-8, 9);
+    for (int k = 0; k < 4000; ++k) {
+        const double d = unit(rng) * std::pow(10.0, scale(rng));
+        v.push_back(d);
+        v.push_back(static_cast<float>(d));
+    }
+    // Just below and at the powers of ten where a field runs out of columns.
+    for (int e = 0; e <= 9; ++e) {
+        const double p = std::pow(10.0, e);
+        for (double d : {p, std::nextafter(p, 0.0), p - 0.0005, p - 0.005, p - 0.05, -p})
+            v.push_back(d);
+    }
+    return v;
+}
+
+TEST(FastFields, FormattingMatchesTheGeneralRoutine) {
+    std::size_t direct = 0;
+    std::size_t total = 0;
+    for (const double value : generated_values()) {
+        for (int32_t decimals = 0; decimals <= 10; ++decimals) {
+            for (int32_t width : {1, 2, 3, 4, 5, 7, 8, 10, 12, 20, 30}) {
+                std::string fast;
+                std::string general;
+                const bool fast_ok = append_real_field(fast, value, width, decimals);
+                const bool general_ok = append_real_field_general(general, value, width, decimals);
+                ASSERT_EQ(fast, general) << value << " F" << width << "." << decimals;
+                ASSERT_EQ(fast_ok, general_ok) << value << " F" << width << "." << decimals;
+
+                // Widened: the general result, or the plain digits where that
+                // gave asterisks.
+                char buf[kRealFieldRoom + 32];
+                const char* end = format_real_field(buf, value, width, decimals, true);
+                ++total;
+                if (end == nullptr) continue;
+                ++direct;
+                const std::string expected = general_ok ? general : fixed_digits(value, decimals);
+                ASSERT_EQ(std::string(static_cast<const char*>(buf), end), expected)
+                    << value << " F" << width << "." << decimals << " widened";
+            }
+        }
+    }
+    EXPECT_GT(direct, total * 8 / 10);
+}
+
+TEST(FastFields, Halves) {
+    struct Case {
+        double value;
+        int32_t width;
+        int32_t decimals;
+        const char* text;
+    };
+    for (const Case& c :
+         {Case{0.125, 5, 2, " 0.13"}, Case{-0.125, 5, 2, "-0.13"}, Case{2.5, 3, 0, " 3."},
+          Case{0.0625, 6, 3, " 0.063"}, Case{-0.0, 5, 2, " 0.00"}, Case{-0.001, 5, 2, "-0.00"},
+          Case{0.5, 2, 1, ".5"}, Case{9.995, 4, 2, "9.99"}}) {
+        char buf[kRealFieldRoom];
+        const char* end = format_real_field(buf, c.value, c.width, c.decimals, false);
+        ASSERT_NE(end, nullptr) << c.value;
+        EXPECT_EQ(std::string(static_cast<const char*>(buf), end), c.text)
+            << c.value << " F" << c.width << "." << c.decimals;
+    }
+}
+
+TEST(FastFields, ParsingMatchesTheGeneralRoutine) {
+    std::vector<std::string> fields = {"",
+                                       "        ",
+                                       "   12345",
+                                       "-0",
+                                       "  -  0",
+                                       " 1 2 3",
+                                       "1.",
+                                       ".5",
+                                       "+",
+                                       ".",
+                                       "-.",
+                                       "1e5",
+                                       "12D3",
+                                       "1-3",
+                                       "1+3",
+                                       "1.2.3",
+                                       "12345",
+                                       "  -12.5  ",
+                                       "123456789012345678",
+                                       "0000001234",
+                                       "00.000",
+                                       "1\t2",
+                                       "9007199254740993",
+                                       "999999999999999",
+                                       "-",
+                                       "1 e 2",
+                                       "+ 7",
+                                       "abc",
+                                       "0.0000000000000000000000001",
+                                       "4.9e-324",
+                                       "1E400",
+                                       "-1E400",
+                                       "12.",
+                                       "  .  "};
+    std::mt19937_64 rng(24);
+    std::uniform_int_distribution<int64_t> count(-99999999, 99999999);
+    std::uniform_int_distribution<int> point(0, 9);
+    for (int k = 0; k < 5000; ++k) {
+        const std::string digits = std::to_string(count(rng));
+        const auto at = static_cast<std::size_t>(point(rng));
+        std::string s(static_cast<std::size_t>(point(rng) % 4), ' ');
+        s += digits.substr(0, at);
+        if (at < digits.size() && digits[at] != '-') s += '.';
+        s += digits.substr(std::min(at, digits.size()));
+        fields.push_back(s);
+    }
+    std::size_t plain = 0;
+    std::size_t total = 0;
+    for (const std::string& field : fields) {
+        for (int32_t decimals : {0, 2, 3, 5, 25}) {
+            double fast = 1.5;
+            double general = 1.5;
+            const FieldError e_fast = parse_real_field(field, decimals, fast);
+            const FieldError e_general = parse_real_field_general(field, decimals, general);
+            ASSERT_EQ(e_fast, e_general) << "'" << field << "' d=" << decimals;
+            if (e_fast == FieldError::none) {
+                ASSERT_EQ(std::bit_cast<uint64_t>(fast), std::bit_cast<uint64_t>(general))
+                    << "'" << field << "' d=" << decimals;
+            }
+            double v = 0.0;
+            plain += parse_plain_real_field(field, decimals, v);
+            ++total;
+        }
+    }
+    EXPECT_GT(plain, total * 7 / 10);
+}
+
+}  // namespace
+}  // namespace qelda
