@@ -164,7 +164,8 @@ constexpr char kDigitPairs[] =
     "8081828384858687888990919293949596979899";
 
 // Writes the digits of `n` (at least one) leftwards from `p`; returns their start.
-inline char* put_digits_left(char* p, uint64_t n) noexcept {
+template <class U>
+inline char* put_digits_left(char* p, U n) noexcept {
     while (n >= 100) {
         const auto pair = static_cast<std::size_t>(n % 100) * 2;
         n /= 100;
@@ -181,14 +182,29 @@ inline char* put_digits_left(char* p, uint64_t n) noexcept {
     return p;
 }
 
-inline int32_t digit_count(uint64_t n) noexcept {
-    int32_t count = 1;
-    while (count < 20 && n >= kPow10[count]) ++count;
-    return count;
+// Writes `n` / 10^D leftwards from `p` as "whole.fraction" ("whole." for D 0);
+// returns the start, and whether the whole part is 0.
+template <int D, class U>
+inline char* put_fixed_left(char* p, U n, bool& whole_zero) noexcept {
+    if constexpr (D > 0) {
+        for (int k = D; k >= 2; k -= 2) {
+            const auto pair = static_cast<std::size_t>(n % 100) * 2;
+            n /= 100;
+            *--p = kDigitPairs[pair + 1];
+            *--p = kDigitPairs[pair];
+        }
+        if constexpr (D % 2 == 1) {
+            *--p = static_cast<char>('0' + n % 10);
+            n /= 10;
+        }
+    }
+    *--p = '.';
+    whole_zero = n == 0;
+    return put_digits_left(p, n);
 }
 
-// Fw.D for a decimal count known when compiled (the division by 10^D becomes a
-// multiplication). `bits` is the value's binary form, finite.
+// Fw.D for a decimal count known when compiled (the divisions by powers of ten
+// become multiplications). `bits` is the value's binary form, finite.
 template <int D>
 char* format_fixed(char* out, uint64_t bits, int32_t width, bool widen) noexcept {
     // |value| = m * 2^-shift; |value| * 10^D rounded half away from zero is
@@ -211,14 +227,25 @@ char* format_fixed(char* out, uint64_t bits, int32_t width, bool widen) noexcept
         }
     }
     const bool negative = (bits >> 63) != 0 && (bits << 1) != 0;  // -0 has no sign
-    constexpr uint64_t kUnit = kPow10[D];
-    uint64_t whole = scaled / kUnit;
-    uint64_t fraction = scaled % kUnit;
-    auto len = static_cast<int32_t>(negative) + digit_count(whole) + 1 + D;
-    bool lead_zero = true;
+
+    // The characters go right-aligned into 32 blanks (at most 19 digits, a sign,
+    // a point and 9 decimals: 30), and from there into the field whole.
+    constexpr std::size_t kSpan = 32;
+    char buf[2 * kSpan];
+    std::memset(buf, ' ', sizeof buf);
+    char* const end = buf + kSpan;
+    char* p = end;
+    bool whole_zero = false;
+    // Most fields hold fewer than ten digits: 32-bit divisions are cheaper.
+    p = scaled <= 0xffffffffu ? put_fixed_left<D>(p, static_cast<uint32_t>(scaled), whole_zero)
+                              : put_fixed_left<D>(p, scaled, whole_zero);
+    if (negative) *--p = '-';
+    auto len = static_cast<int32_t>(end - p);
     if (len > width) {
-        if (whole == 0 && len - 1 <= width) {
-            lead_zero = false;  // "0.5" goes to ".5" when the width leaves no room
+        if (whole_zero && len - 1 <= width) {
+            // "0.5" goes to ".5" when the width leaves no room.
+            if (negative) p[1] = '-';
+            *p++ = ' ';
             --len;
         } else if (widen) {
             width = len;
@@ -226,17 +253,32 @@ char* format_fixed(char* out, uint64_t bits, int32_t width, bool widen) noexcept
             return nullptr;  // asterisks: the general routine writes them
         }
     }
-    char* const end = out + width;
-    char* p = end;
-    for (int k = 0; k < D; ++k) {
-        *--p = static_cast<char>('0' + fraction % 10);
-        fraction /= 10;
-    }
-    *--p = '.';
-    if (lead_zero) p = put_digits_left(p, whole);
-    if (negative) *--p = '-';
-    std::memset(out, ' ', static_cast<std::size_t>(p - out));
-    return end;
+    if (width > static_cast<int32_t>(kSpan)) return nullptr;
+    std::memcpy(out, end - width, kSpan);  // the field and scratch beyond it
+    return out + width;
+}
+
+// An 8-column field of blanks then digits ("    1234", "12345678"), read eight
+// characters at a time; false for anything else, including all blanks.
+inline bool eight_column_digits(const char* field, uint64_t& value) noexcept {
+    if constexpr (std::endian::native != std::endian::little) return false;
+    uint64_t x = 0;
+    std::memcpy(&x, field, 8);  // the first column in the lowest byte
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+    // 0x80 in every blank byte, exactly.
+    const uint64_t t = x ^ (0x20 * kOnes);
+    const uint64_t blanks = ~(((t & kLow7) + kLow7) | t | kLow7);
+    const auto leading = static_cast<unsigned>(std::countr_zero(~blanks & kHigh)) / 8;
+    if (leading >= 8 || (blanks >> (8 * leading)) != 0) return false;  // blanks after a digit
+    x += blanks >> 3;                                                  // blanks become '0'
+    if ((((x + 0x46 * kOnes) | (x - 0x30 * kOnes)) & kHigh) != 0) return false;
+    x -= 0x30 * kOnes;
+    x = (x * 10) + (x >> 8);
+    x = ((x & 0x00ff00ff00ff00ffull) * 6553601) >> 16;
+    value = ((x & 0x0000ffff0000ffffull) * 42949672960001ull) >> 32;
+    return true;
 }
 
 }  // namespace
@@ -281,6 +323,12 @@ bool append_real_field(std::string& out, double value, int32_t width, int32_t de
 }
 
 bool parse_plain_real_field(std::string_view field, int32_t decimals, double& value) noexcept {
+    uint64_t count = 0;
+    if (field.size() == 8 && decimals >= 0 && decimals <= 22 &&
+        eight_column_digits(field.data(), count)) {
+        value = static_cast<double>(count) / kExactPowers[decimals];
+        return true;
+    }
     const char* p = field.data();
     const char* const e = p + field.size();
     while (p < e && *p == ' ') ++p;
@@ -290,30 +338,36 @@ bool parse_plain_real_field(std::string_view field, int32_t decimals, double& va
     }
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
+    // Digits, then a point and digits; blanks only at the end. A blank between
+    // digits, an exponent or anything else goes to the general routine.
     uint64_t m = 0;
-    int32_t significant = 0;
-    int32_t fraction = 0;
-    bool point = false;
-    bool digit = false;
-    for (; p < e; ++p) {
-        const char c = *p;
-        const auto d = static_cast<unsigned>(c - '0');
-        if (d < 10) {
-            digit = true;
-            fraction += point;
-            if (significant > 0 || d != 0) {
-                if (++significant > 15) return false;
-                m = m * 10 + d;
-            }
-        } else if (c == '.' && !point) {
-            point = true;
-        } else if (c != ' ') {
-            return false;
-        }
+    const char* const first = p;
+    unsigned d = 0;
+    while (p < e && (d = static_cast<unsigned>(*p - '0')) < 10) {
+        m = m * 10 + d;
+        ++p;
     }
-    if (!digit) return false;
-    if (!point) fraction = decimals;
-    if (significant == 0) {
+    int32_t fraction = decimals;
+    const char* point = nullptr;
+    if (p < e && *p == '.') {
+        point = p++;
+        while (p < e && (d = static_cast<unsigned>(*p - '0')) < 10) {
+            m = m * 10 + d;
+            ++p;
+        }
+        fraction = static_cast<int32_t>(p - point - 1);
+    }
+    const char* const last = p;
+    const auto digits = (last - first) - (point != nullptr ? 1 : 0);
+    while (p < e && *p == ' ') ++p;
+    if (p != e || digits == 0) return false;
+    if (digits > 15) {
+        // At most 15 significant digits: leading zeros do not count.
+        const char* q = first;
+        while (q < last && (*q == '0' || *q == '.')) ++q;
+        if ((last - q) - (point != nullptr && point >= q ? 1 : 0) > 15) return false;
+    }
+    if (m == 0) {
         value = negative ? -0.0 : 0.0;
         return true;
     }
@@ -390,6 +444,14 @@ bool append_real_field_general(std::string& out, double value, int32_t width, in
 }
 
 FieldError parse_integer_field(std::string_view field, int64_t& value) {
+    if (uint64_t count = 0; field.size() == 8 && eight_column_digits(field.data(), count)) {
+        value = static_cast<int64_t>(count);
+        return FieldError::none;
+    }
+    return parse_integer_field_general(field, value);
+}
+
+FieldError parse_integer_field_general(std::string_view field, int64_t& value) {
     bool negative = false;
     bool seen_sign = false;
     bool seen_digit = false;

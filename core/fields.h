@@ -49,8 +49,10 @@ char* format_real_field(char* out, double value, int32_t width, int32_t decimals
 // the reference the direct paths must match byte for byte. The direct parse
 // returns false for a field it leaves to the general routine: anything but
 // blanks, one leading sign, digits and one point, more than 15 significant
-// digits, or more than 22 decimals.
+// digits, or more than 22 decimals. Fields of 8 columns holding blanks and then
+// digits are read eight characters at a time.
 bool append_real_field_general(std::string& out, double value, int32_t width, int32_t decimals);
+FieldError parse_integer_field_general(std::string_view field, int64_t& value);
 FieldError parse_real_field_general(std::string_view field, int32_t decimals, double& value);
 bool parse_plain_real_field(std::string_view field, int32_t decimals, double& value) noexcept;
 

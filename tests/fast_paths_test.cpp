@@ -139,6 +139,15 @@ TEST(FastFields, ParsingMatchesTheGeneralRoutine) {
         s += digits.substr(std::min(at, digits.size()));
         fields.push_back(s);
     }
+    // Count fields of 8 columns, some with a character changed.
+    std::uniform_int_distribution<int> column(0, 7);
+    const std::string odd = " -+.x/:0";
+    for (int k = 0; k < 3000; ++k) {
+        std::string s = std::to_string(count(rng) % (k % 2 ? 100000 : 100000000));
+        s.insert(0, s.size() < 8 ? 8 - s.size() : 0, ' ');
+        if (k % 3 == 0) s[static_cast<std::size_t>(column(rng))] = odd[k / 3 % odd.size()];
+        fields.push_back(s.substr(s.size() - 8));
+    }
     std::size_t plain = 0;
     std::size_t total = 0;
     for (const std::string& field : fields) {
@@ -154,6 +163,12 @@ TEST(FastFields, ParsingMatchesTheGeneralRoutine) {
             }
             double v = 0.0;
             plain += parse_plain_real_field(field, decimals, v);
+            int64_t i_fast = 7;
+            int64_t i_general = 7;
+            ASSERT_EQ(parse_integer_field(field, i_fast),
+                      parse_integer_field_general(field, i_general))
+                << "'" << field << "'";
+            ASSERT_EQ(i_fast, i_general) << "'" << field << "'";
             ++total;
         }
     }
