@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds QELDA and runs every test: once in a Release build, once more under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets briefly.
+# Builds QELDA and runs every test: once in a Release build, then the Debian
+# package from that build, once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the fuzz targets briefly.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
@@ -12,6 +13,9 @@ echo "== Release build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== Debian package: build, unpack into a scratch root, run"
+scripts/check_package.sh
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQELDA_SANITIZE=ON >/dev/null

@@ -1,0 +1,67 @@
+#include "core/batch_plan.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+
+namespace qelda {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A spelling of the path that two names of one file share.
+std::string canonical_spelling(const std::string& path) {
+    std::error_code ec;
+    const fs::path p = fs::weakly_canonical(fs::path(path), ec);
+    return ec ? fs::absolute(fs::path(path), ec).lexically_normal().string() : p.string();
+}
+
+}  // namespace
+
+std::string batch_output_name(std::string_view input, std::string_view out_dir,
+                              std::string_view extension) {
+    const fs::path in{std::string(input)};
+    std::string name = in.filename().string();
+    // The last extension goes, but not a leading dot (".scan" keeps its name).
+    const auto dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    name += extension;
+    const fs::path folder = out_dir.empty() ? in.parent_path() : fs::path(std::string(out_dir));
+    return (folder / name).string();
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return canonical_spelling(a) == canonical_spelling(b);
+}
+
+BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_dir,
+                     std::string_view extension) {
+    BatchPlan plan;
+    std::map<std::string, std::size_t> output_of;  // canonical output -> first input
+    std::map<std::string, std::size_t> input_of;   // canonical input -> index
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+        input_of.emplace(canonical_spelling(inputs[i]), i);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        BatchItem item{inputs[i], batch_output_name(inputs[i], out_dir, extension)};
+        const std::string key = canonical_spelling(item.output);
+        if (const auto same = input_of.find(key); same != input_of.end()) {
+            plan.error = "the output " + item.output + " of " + inputs[i] + " is the input " +
+                         inputs[same->second] + " itself";
+            return plan;
+        }
+        if (const auto [it, fresh] = output_of.emplace(key, i); !fresh) {
+            plan.error = inputs[it->second] + " and " + inputs[i] + " would both be written to " +
+                         item.output;
+            return plan;
+        }
+        plan.items.push_back(std::move(item));
+    }
+    return plan;
+}
+
+}  // namespace qelda
