@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "core/fields.h"
@@ -147,6 +148,109 @@ void commit(std::span<const Target> targets, ParsedBuffer& parsed) {
     }
 }
 
+// What a numeric field that could not be read held, and where.
+void describe_bad_number(std::string& problem, std::string_view field, std::size_t start) {
+    problem.assign(1, '\'');
+    problem.append(field);
+    problem.append("' is not a number (columns ");
+    problem.append(std::to_string(start + 1));
+    problem.push_back('-');
+    problem.append(std::to_string(start + std::max<std::size_t>(field.size(), 1)));
+    problem.push_back(')');
+}
+
+// The columns of a numeric field of width `w` from `pos`; a comma ends it early
+// and the next field starts after the comma. Moves `pos` on.
+inline std::string_view numeric_field(std::string_view line, std::size_t& pos, std::size_t w,
+                                      std::size_t& start) noexcept {
+    start = std::min(pos, line.size());
+    std::string_view field = line.substr(start, std::min(w, line.size() - start));
+    const auto comma = field.find(',');
+    if (comma != std::string_view::npos) {
+        field = field.substr(0, comma);
+        pos = start + comma + 1;
+    } else {
+        pos += w;
+    }
+    return field;
+}
+
+// The direct engine serves statements that read numbers into floats only
+// (counts, mostly), up to this many fields, through layouts without text items.
+constexpr std::size_t kDirectFields = 64;
+
+bool is_direct(const Layout& layout, std::span<const Target> targets, std::size_t& total) noexcept {
+    total = 0;
+    for (const Target& t : targets) {
+        if (t.kind() != Target::Kind::f32 && t.kind() != Target::Kind::f32_run) return false;
+        total += t.fields();
+    }
+    if (total > kDirectFields) return false;
+    for (const LayoutItem& item : layout.items())
+        if (item.kind == ItemKind::text) return false;
+    return true;
+}
+
+// The read statement for is_direct statements: the same lines, columns, rules
+// and reports as read_engine below, without its per-field bookkeeping.
+template <class NextLine>
+Outcome read_floats(NextLine&& next_line, const Layout& layout, std::span<const Target> targets,
+                    std::size_t total, std::string* problem) {
+    float values[kDirectFields];
+    std::string_view line;
+    if (!next_line(line)) return Outcome::end_of_file;
+    const auto items = layout.items();
+    std::size_t pos = 0;
+    std::size_t item_index = 0;
+    std::size_t got = 0;
+    while (got < total) {
+        if (item_index == items.size()) {
+            if (!layout.has_data_items()) return Outcome::error;
+            if (!next_line(line)) return Outcome::end_of_file;
+            pos = 0;
+            item_index = layout.reuse_start();
+            continue;
+        }
+        const LayoutItem& item = items[item_index++];
+        if (item.kind == ItemKind::skip) {
+            pos += static_cast<std::size_t>(item.width);
+            continue;
+        }
+        if (item.kind == ItemKind::literal) {
+            pos += item.literal.size();
+            continue;
+        }
+        if (item.kind == ItemKind::slash) {
+            if (!next_line(line)) return Outcome::end_of_file;
+            pos = 0;
+            continue;
+        }
+        std::size_t start = 0;
+        const std::string_view field =
+            numeric_field(line, pos, static_cast<std::size_t>(item.width), start);
+        double real = 0.0;
+        bool ok = false;
+        if (item.kind == ItemKind::integer) {
+            int64_t integer = 0;
+            ok = parse_integer_field(field, integer) == FieldError::none;
+            real = static_cast<double>(integer);
+        } else {
+            ok = parse_real_field(field, item.digits, real) == FieldError::none;
+        }
+        if (!ok || !(std::fabs(real) <= std::numeric_limits<float>::max())) {
+            if (problem != nullptr) describe_bad_number(*problem, field, start);
+            return Outcome::error;
+        }
+        values[got++] = static_cast<float>(real);
+    }
+    std::size_t k = 0;
+    for (const Target& t : targets) {
+        std::memcpy(t.ptr(), values + k, t.fields() * sizeof(float));
+        k += t.fields();
+    }
+    return Outcome::done;
+}
+
 // The read statement, over any source of lines.
 template <class NextLine>
 Outcome read_engine(NextLine&& next_line, const Layout& layout, std::span<const Target> targets,
@@ -182,27 +286,11 @@ Outcome read_engine(NextLine&& next_line, const Layout& layout, std::span<const 
                 break;
             case ItemKind::integer:
             case ItemKind::real: {
-                const auto w = static_cast<std::size_t>(item.width);
-                const std::size_t start = std::min(pos, line.size());
-                std::string_view field = line.substr(start, std::min(w, line.size() - start));
-                const auto comma = field.find(',');
-                if (comma != std::string_view::npos) {
-                    field = field.substr(0, comma);
-                    pos = start + comma + 1;
-                } else {
-                    pos += w;
-                }
+                std::size_t start = 0;
+                const std::string_view field =
+                    numeric_field(line, pos, static_cast<std::size_t>(item.width), start);
                 if (!convert_numeric(item, field, cursor.current().kind(), parsed[got])) {
-                    if (problem != nullptr) {
-                        problem->assign(1, '\'');
-                        problem->append(field);
-                        problem->append("' is not a number (columns ");
-                        problem->append(std::to_string(start + 1));
-                        problem->push_back('-');
-                        problem->append(
-                            std::to_string(start + std::max<std::size_t>(field.size(), 1)));
-                        problem->push_back(')');
-                    }
+                    if (problem != nullptr) describe_bad_number(*problem, field, start);
                     return Outcome::error;
                 }
                 ++got;
@@ -373,8 +461,10 @@ std::string conversion_error_report(int unit, std::string_view file) {
 
 Outcome read_record(InputUnit& unit, const Layout& layout, std::span<const Target> targets) {
     unit.problem_.clear();
-    return read_engine([&](std::string_view& line) { return unit.next_line(line); }, layout,
-                       targets, &unit.problem_);
+    auto next_line = [&](std::string_view& line) { return unit.next_line(line); };
+    if (std::size_t total = 0; is_direct(layout, targets, total))
+        return read_floats(next_line, layout, targets, total, &unit.problem_);
+    return read_engine(next_line, layout, targets, &unit.problem_);
 }
 
 Outcome read_record(InputUnit& unit, const Layout& layout, Targets targets) {
@@ -415,6 +505,20 @@ Outcome write_record(OutputUnit& unit, const Layout& layout, Values values) {
 
 Outcome read_text(std::string_view buffer, const Layout& layout, std::span<const Target> targets) {
     bool given = false;
+    auto next_line = [&](std::string_view& line) {
+        if (given) return false;
+        given = true;
+        line = buffer;
+        return true;
+    };
+    if (std::size_t total = 0; is_direct(layout, targets, total))
+        return read_floats(next_line, layout, targets, total, nullptr);
+    return read_engine(next_line, layout, targets);
+}
+
+Outcome read_text_general(std::string_view buffer, const Layout& layout,
+                          std::span<const Target> targets, std::string* problem) {
+    bool given = false;
     return read_engine(
         [&](std::string_view& line) {
             if (given) return false;
@@ -422,7 +526,12 @@ Outcome read_text(std::string_view buffer, const Layout& layout, std::span<const
             line = buffer;
             return true;
         },
-        layout, targets);
+        layout, targets, problem);
+}
+
+bool reads_directly(const Layout& layout, std::span<const Target> targets) noexcept {
+    std::size_t total = 0;
+    return is_direct(layout, targets, total);
 }
 
 Outcome read_text(std::string_view buffer, const Layout& layout, Targets targets) {

@@ -101,6 +101,13 @@ Outcome write_record(OutputUnit& unit, const Layout& layout, std::span<const Val
 // Reads a text buffer (one line) through the layout.
 Outcome read_text(std::string_view buffer, const Layout& layout, Targets targets);
 Outcome read_text(std::string_view buffer, const Layout& layout, std::span<const Target> targets);
+// The general read engine alone (what the statements above must match), and
+// whether they take the direct engine instead: statements that read numbers
+// into floats only, at most 64 of them, through layouts without text items.
+// The tests hold the two engines against each other.
+Outcome read_text_general(std::string_view buffer, const Layout& layout,
+                          std::span<const Target> targets, std::string* problem = nullptr);
+bool reads_directly(const Layout& layout, std::span<const Target> targets) noexcept;
 // As read_text; a failure throws IoAbort naming `what` as the file.
 void read_text_or_abort(std::string_view buffer, const Layout& layout, Targets targets,
                         std::string_view what = "internal text");

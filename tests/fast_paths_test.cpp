@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "core/fields.h"
+#include "core/record_io.h"
+#include "core/units.h"
 
 namespace qelda {
 namespace {
@@ -173,6 +175,57 @@ TEST(FastFields, ParsingMatchesTheGeneralRoutine) {
         }
     }
     EXPECT_GT(plain, total * 7 / 10);
+}
+
+// Lines of count fields through the layouts the readers use, some of them
+// spoilt: the direct engine gives the same outcome, values and report.
+TEST(FastFields, ReadStatementsMatchTheGeneralEngine) {
+    struct Case {
+        const char* layout;
+        std::size_t fields;
+    };
+    const Case cases[] = {{"(8F8.0)", 8},           {"(I7,7I8)", 8},       {"(7(I8,1X),I8)", 8},
+                          {"(10F8.0)", 10},         {"(10(I2,F6.0))", 20}, {"(9X,10I7)", 10},
+                          {"(10X,2F8.0)", 2},       {"(3F8.3)", 3},        {"(F9.4,1X,F9.4)", 2},
+                          {"(' x=',F6.1,2X,I4)", 2}};
+    std::mt19937_64 rng(8);
+    std::uniform_int_distribution<int> pick(0, 99);
+    std::uniform_int_distribution<int64_t> count(0, 99999999);
+    const std::string spoilers = "-+.,xE ";
+    for (const Case& c : cases) {
+        const Layout layout(c.layout);
+        for (int k = 0; k < 400; ++k) {
+            std::string line;
+            while (line.size() < 100) {
+                std::string v = std::to_string(count(rng) % (k % 3 == 0 ? 100 : 100000));
+                if (pick(rng) < 10) v.insert(v.size() - 1, ".");
+                line.append(pick(rng) % 4, ' ');
+                line += v;
+            }
+            if (k % 2 == 1) line[static_cast<std::size_t>(pick(rng))] = spoilers[k % 7];
+            if (k % 5 == 0) line.resize(static_cast<std::size_t>(pick(rng)));
+            std::vector<float> fast(c.fields, 7.0f);
+            std::vector<float> general(c.fields, 7.0f);
+            float first_fast = 7.0f;
+            float first_general = 7.0f;
+            // One float and a run after it, as some readers ask.
+            const Target direct[] = {first_fast, std::span<float>(fast).subspan(1)};
+            const Target reference[] = {first_general, std::span<float>(general).subspan(1)};
+            ASSERT_TRUE(reads_directly(layout, direct)) << c.layout;
+
+            InputUnit unit;
+            unit.open_bytes(line + "\n", "x");
+            std::string problem;
+            const Outcome o_fast = read_record(unit, layout, direct);
+            const Outcome o_general = read_text_general(line, layout, reference, &problem);
+            ASSERT_EQ(o_fast, o_general) << c.layout << " '" << line << "'";
+            EXPECT_EQ(unit.problem(), problem) << c.layout << " '" << line << "'";
+            EXPECT_EQ(std::bit_cast<uint32_t>(first_fast), std::bit_cast<uint32_t>(first_general));
+            for (std::size_t j = 1; j < c.fields; ++j)
+                ASSERT_EQ(std::bit_cast<uint32_t>(fast[j]), std::bit_cast<uint32_t>(general[j]))
+                    << c.layout << " '" << line << "' field " << j + 1;
+        }
+    }
 }
 
 }  // namespace
