@@ -313,6 +313,21 @@ char* format_real_field(char* out, double value, int32_t width, int32_t decimals
     }
 }
 
+char* format_integer_field(char* out, int64_t value, int32_t width, int32_t min_digits) noexcept {
+    if (min_digits >= 0) return nullptr;
+    char buf[24];
+    char* const end = buf + sizeof buf;
+    const uint64_t magnitude =
+        value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char* p = put_digits_left(end, magnitude);
+    if (value < 0) *--p = '-';
+    const auto len = static_cast<int32_t>(end - p);
+    if (len > width) return nullptr;
+    std::memset(out, ' ', static_cast<std::size_t>(width - len));
+    std::memcpy(out + (width - len), p, static_cast<std::size_t>(len));
+    return out + width;
+}
+
 bool append_real_field(std::string& out, double value, int32_t width, int32_t decimals) {
     if (width <= static_cast<int32_t>(kRealFieldRoom)) {
         char buf[kRealFieldRoom];

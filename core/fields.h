@@ -45,6 +45,11 @@ inline constexpr std::size_t kRealFieldRoom = 48;
 char* format_real_field(char* out, double value, int32_t width, int32_t decimals,
                         bool widen) noexcept;
 
+// Writes `value` as Iw straight into `out` (room for max(width, 32)): the bytes
+// append_integer_field appends. Returns nullptr for what it leaves to that
+// routine: Iw.m forms, and values too wide for the field.
+char* format_integer_field(char* out, int64_t value, int32_t width, int32_t min_digits) noexcept;
+
 // The general routines behind append_real_field and parse_real_field, kept as
 // the reference the direct paths must match byte for byte. The direct parse
 // returns false for a field it leaves to the general routine: anything but

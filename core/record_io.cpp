@@ -378,6 +378,103 @@ bool put_field(std::string& line, const LayoutItem& item, const Value& v, std::s
     }
 }
 
+// The direct write engine serves statements of numbers through layouts without
+// text items whose lines cannot exceed this many columns.
+constexpr std::size_t kDirectLine = 256;
+
+bool is_direct(const Layout& layout, std::span<const Value> values) noexcept {
+    for (const Value& v : values)
+        if (v.kind() == Value::Kind::text) return false;
+    std::size_t columns = 0;
+    for (const LayoutItem& item : layout.items()) {
+        if (item.kind == ItemKind::text || item.width < 0) return false;
+        columns += item.kind == ItemKind::literal ? item.literal.size()
+                   : item.kind == ItemKind::slash ? 0
+                                                  : static_cast<std::size_t>(item.width);
+    }
+    return columns <= kDirectLine;
+}
+
+// Formats one number for a data item at `p`, as put_field does; returns the end.
+char* put_number(char* p, const LayoutItem& item, const Value& v, std::size_t sub, bool& overflow) {
+    const auto w = item.width;
+    const double d = v.kind() == Value::Kind::real      ? v.real()
+                     : v.kind() == Value::Kind::f32_run ? static_cast<double>(v.run()[sub])
+                                                        : static_cast<double>(v.integer());
+    if (item.kind == ItemKind::real) {
+        if (char* end = format_real_field(p, d, w, item.digits, false)) return end;
+    } else if (v.kind() != Value::Kind::integer && (!std::isfinite(d) || std::fabs(d) >= 9.2e18)) {
+        std::memset(p, '*', static_cast<std::size_t>(w));
+        overflow = true;
+        return p + w;
+    } else {
+        const int64_t n =
+            v.kind() == Value::Kind::integer ? v.integer() : static_cast<int64_t>(std::trunc(d));
+        if (char* end = format_integer_field(p, n, w, item.digits)) return end;
+    }
+    // Asterisks and the rare forms: the general routines (exactly w columns).
+    std::string field;
+    if (!put_field(field, item, v, sub, overflow)) return p;
+    std::memcpy(p, field.data(), field.size());
+    return p + field.size();
+}
+
+// The write statement for is_direct statements: the same lines as write_engine
+// below, built in a buffer on the stack.
+template <class Emit>
+Outcome write_direct(Emit&& emit, const Layout& layout, std::span<const Value> values,
+                     bool& overflow) {
+    const auto items = layout.items();
+    const std::size_t total = count_fields(values);
+    char line[kDirectLine + kRealFieldRoom];
+    std::size_t size = 0;
+    std::size_t pos = 0;
+    std::size_t written = 0;
+    std::size_t item_index = 0;
+    FieldCursor<Value> cursor(values);
+    auto text = [&] { return std::string_view(line, size); };
+    auto pad_to_pos = [&] {
+        if (size < pos) {
+            std::memset(line + size, ' ', pos - size);
+            size = pos;
+        }
+    };
+    while (true) {
+        if (item_index == items.size()) {
+            if (written == total) break;
+            if (!layout.has_data_items()) {
+                emit(text());
+                return Outcome::error;
+            }
+            if (!emit(text())) return Outcome::error;
+            size = pos = 0;
+            item_index = layout.reuse_start();
+            continue;
+        }
+        const LayoutItem& item = items[item_index++];
+        if (item.kind == ItemKind::skip) {
+            pos += static_cast<std::size_t>(item.width);
+        } else if (item.kind == ItemKind::literal) {
+            pad_to_pos();
+            std::memcpy(line + size, item.literal.data(), item.literal.size());
+            size += item.literal.size();
+            pos = size;
+        } else if (item.kind == ItemKind::slash) {
+            if (!emit(text())) return Outcome::error;
+            size = pos = 0;
+        } else {
+            if (written == total) break;
+            pad_to_pos();
+            size = static_cast<std::size_t>(
+                put_number(line + size, item, cursor.current(), cursor.sub(), overflow) - line);
+            pos = size;
+            ++written;
+            cursor.advance();
+        }
+    }
+    return emit(text()) ? Outcome::done : Outcome::error;
+}
+
 // The write statement; `emit` receives every finished line.
 template <class Emit>
 Outcome write_engine(Emit&& emit, const Layout& layout, std::span<const Value> values,
@@ -489,12 +586,13 @@ void read_record_or_abort(InputUnit& unit, const Layout& layout, Targets targets
 Outcome write_record(OutputUnit& unit, const Layout& layout, std::span<const Value> values) {
     if (!unit.is_open()) return Outcome::error;
     bool overflow = false;
-    const Outcome outcome = write_engine(
-        [&](std::string_view line) {
-            unit.append_line(line);
-            return true;
-        },
-        layout, values, overflow);
+    auto emit = [&](std::string_view line) {
+        unit.append_line(line);
+        return true;
+    };
+    const Outcome outcome = is_direct(layout, values)
+                                ? write_direct(emit, layout, values, overflow)
+                                : write_engine(emit, layout, values, overflow);
     if (overflow) unit.note_overflow();
     return outcome;
 }
@@ -550,17 +648,34 @@ void read_text_or_abort(std::string_view buffer, const Layout& layout, Targets t
     }
 }
 
-TextResult write_line(const Layout& layout, Values values) {
+namespace {
+
+TextResult write_one_line(const Layout& layout, std::span<const Value> values, bool direct) {
     TextResult result;
     int lines = 0;
-    result.outcome = write_engine(
-        [&](std::string_view line) {
-            if (++lines > 1) return false;
-            result.text.assign(line);
-            return true;
-        },
-        layout, std::span<const Value>(values.begin(), values.size()), result.overflow);
+    auto emit = [&](std::string_view line) {
+        if (++lines > 1) return false;
+        result.text.assign(line);
+        return true;
+    };
+    result.outcome = direct ? write_direct(emit, layout, values, result.overflow)
+                            : write_engine(emit, layout, values, result.overflow);
     return result;
+}
+
+}  // namespace
+
+TextResult write_line(const Layout& layout, Values values) {
+    const std::span<const Value> list(values.begin(), values.size());
+    return write_one_line(layout, list, is_direct(layout, list));
+}
+
+TextResult write_line_general(const Layout& layout, std::span<const Value> values) {
+    return write_one_line(layout, values, false);
+}
+
+bool writes_directly(const Layout& layout, std::span<const Value> values) noexcept {
+    return is_direct(layout, values);
 }
 
 TextResult write_text(std::size_t length, const Layout& layout, Values values) {

@@ -121,6 +121,11 @@ struct TextResult {
 TextResult write_text(std::size_t length, const Layout& layout, Values values);
 // Writes one line without a length limit (the rest of the line is not padded).
 TextResult write_line(const Layout& layout, Values values);
+// The general write engine alone, and whether write_record and write_line take
+// the direct engine instead: numbers only, through layouts without text items
+// whose lines stay within 256 columns. The tests hold the two against each other.
+TextResult write_line_general(const Layout& layout, std::span<const Value> values);
+bool writes_directly(const Layout& layout, std::span<const Value> values) noexcept;
 
 // The fatal I/O error report texts.
 std::string end_of_file_report(int unit, std::string_view file);
