@@ -218,8 +218,11 @@ char* format_fixed(char* out, uint64_t bits, int32_t width, bool widen) noexcept
         m |= uint64_t{1} << 52;
         const int shift = 1075 - biased;
         if (shift <= 0) return nullptr;  // 2^52 or more
-        // m * 10^D < 2^83: from a shift of 85 on, less than half a unit.
-        if (shift < 85) {
+        if constexpr (D <= 3) {
+            // m * 10^D < 2^63: one 64-bit product; from a shift of 64 on, less
+            // than half a unit.
+            if (shift < 64) scaled = (((m * kPow10[D]) >> (shift - 1)) + 1) >> 1;
+        } else if (shift < 85) {  // m * 10^D < 2^83, as above from a shift of 85
             using u128 = unsigned __int128;
             const u128 below = (static_cast<u128>(m) * kPow10[D]) >> (shift - 1);
             if ((below >> 63) != 0) return nullptr;
