@@ -1,13 +1,22 @@
 // GSAS raw powder data with constant-wavelength binning ("GSAS cw data", *.gsa):
-// a title record, one BANK record, then data records of ten 8-column fields.
+// a title record, lines the reader passes over ("#" comments, "Instrument
+// parameter file:", TIME_MAP records), then one BANK record per bank, each
+// followed by its data.
 //
-// Read: the plain form, ten counts per record, each field a counter number in
-// its first two columns and the count in its last six (" 1   220" is a count of
-// 220 from counter 1), and the ESD form, five pairs of count and standard
-// uncertainty per record. Written: always the ESD form, every record exactly 80
-// characters, optionally renormalising variable-slit intensities first.
+// Read: the bank asked for (the first by default; a file of several banks says
+// which one was converted). Under CONST (or CONS) binning, the plain form, ten
+// counts per record, each field a counter number in its first two columns and
+// the count in its last six (" 1   220" is a count of 220 from counter 1); the
+// ESD form, five pairs of count and standard uncertainty per record; and the
+// FXY and FXYE forms, one point per line (2theta in centidegrees, intensity and,
+// for FXYE, its uncertainty), whose angles must lie on the BANK record's grid.
+// Time-of-flight binnings and the ALT form are refused. Written: always the ESD
+// form, every record exactly 80 characters, optionally renormalising
+// variable-slit intensities first.
 #include <algorithm>
 #include <array>
+#include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -15,8 +24,10 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/codec_guard.h"
+#include "core/even_grid.h"
 #include "core/fields.h"
 #include "core/prompts.h"
 #include "formats/codecs.h"
@@ -34,23 +45,34 @@ constexpr float kSmall = 0.001f;
 // Degrees of 2θ to radians of θ, held in single precision as the writer uses it.
 constexpr float kHalfDegreeToRadian = 0.008726646f;
 
+// The data forms of a BANK record.
+enum class DataForm { plain, esd, alt, fxy, fxye };
+
 // What the BANK record says, once it has been read.
 struct Bank {
     int64_t point_count = 0;
     int64_t record_count = 0;  // negative counts read no records
-    bool esd = false;          // pairs of count and uncertainty
+    DataForm form = DataForm::plain;
+    std::string_view binning;
     std::string_view start_word;
     std::string_view step_word;
 };
 
 enum class BankVerdict {
-    constant,       // a constant-wavelength BANK record in a form we read
-    not_available,  // no CONST, not a BANK record, or a data form we do not read
-    unreadable,     // a CONST BANK record whose numbers cannot be read
+    constant,        // a constant-wavelength BANK record
+    time_of_flight,  // TIME_MAP, RALF, SLOG or LOG6 binning
+    other_binning,   // a binning word this reader does not know
+    unreadable,      // a BANK record whose words cannot be read
 };
 
 bool is_blank(char c) noexcept {
     return c == ' ' || c == '\t';
+}
+
+std::string_view skip_blanks(std::string_view s) noexcept {
+    std::size_t i = 0;
+    while (i < s.size() && is_blank(s[i])) ++i;
+    return s.substr(i);
 }
 
 // Splits the work line into blank-separated words; at most `words.size()` are kept.
@@ -64,6 +86,15 @@ std::size_t split_words(std::string_view line, std::span<std::string_view> words
         if (i > begin) words[count++] = line.substr(begin, i - begin);
     }
     return count;
+}
+
+// A line that begins with the word "BANK", in any case.
+bool is_bank_line(std::string_view line) noexcept {
+    line = skip_blanks(line);
+    if (line.size() < 4) return false;
+    for (std::size_t i = 0; i < 4; ++i)
+        if ((line[i] & ~0x20) != "BANK"[i]) return false;
+    return line.size() == 4 || is_blank(line[4]);
 }
 
 // A whole number; one too long for 64 bits stands for the largest of its sign, so
@@ -86,28 +117,58 @@ bool read_number(std::string_view word, double& value) noexcept {
     return parse_real_field(word, 0, value) == FieldError::none && std::isfinite(value);
 }
 
+std::string number_text(double v) {
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 8);
+    return std::string(buf, res.ptr);
+}
+
+// "'1.2.3' is not a number (value 2)"
+std::string not_a_number(std::string_view word, std::size_t position) {
+    std::string out = "'";
+    out += word;
+    out += "' is not a number (value ";
+    out += std::to_string(position);
+    out += ')';
+    return out;
+}
+
 // Reads the BANK record as words: "BANK", bank number, point count, record count,
 // the binning word, start and step in centidegrees, then the two other binning
 // coefficients and the data form. Fields are separated by any number of blanks
 // ("BANK 1 2919 292 CONST 1000 5 0 0" and "BANK  1    16001    3201 CONST ...").
 // `upper` is the record in upper case; the returned views point into it.
 BankVerdict read_bank(std::string_view upper, Bank& bank) noexcept {
-    if (upper.find("CONST") == std::string_view::npos) return BankVerdict::not_available;
     std::array<std::string_view, 16> words;
     const std::size_t count = split_words(upper, words);
-    // A record before the BANK record (a comment that mentions "constant").
-    if (words[0] != "BANK") return BankVerdict::not_available;
-    if (count < 5 || words[4] != "CONST") {
-        // CONST binning with words missing before it, or another binning type.
-        const auto shown = std::span(words).first(count);
-        const bool has_const = std::find(shown.begin(), shown.end(), "CONST") != shown.end();
-        return has_const ? BankVerdict::unreadable : BankVerdict::not_available;
+    const auto shown = std::span(words).first(count);
+    constexpr std::string_view kTimeOfFlight[] = {"TIME_MAP", "RALF", "SLOG", "LOG6"};
+    for (std::size_t k = 1; k < count; ++k) {
+        const std::string_view w = words[k];
+        const bool tof = std::find(std::begin(kTimeOfFlight), std::end(kTimeOfFlight), w) !=
+                         std::end(kTimeOfFlight);
+        if (!tof && w != "CONST" && w != "CONS") continue;
+        bank.binning = w;
+        // Bank number, point count and record count stand before the binning.
+        if (k != 4) return BankVerdict::unreadable;
+        if (tof) return BankVerdict::time_of_flight;
+        break;
     }
-    // Data forms other than the plain and the ESD form would be misread as counts.
-    for (std::size_t k = 5; k < count; ++k)
-        if (words[k] == "ALT" || words[k] == "FXY" || words[k] == "FXYE")
-            return BankVerdict::not_available;
-    bank.esd = upper.find("ESD") != std::string_view::npos;
+    if (bank.binning.empty()) {
+        if (count < 5) return BankVerdict::unreadable;
+        bank.binning = words[4];
+        return BankVerdict::other_binning;
+    }
+    // The data form is a word of its own after the coefficients; without one, "ESD"
+    // anywhere on the record means pairs.
+    bank.form = upper.find("ESD") != std::string_view::npos ? DataForm::esd : DataForm::plain;
+    for (const std::string_view w : shown.subspan(5)) {
+        if (w == "STD") bank.form = DataForm::plain;
+        if (w == "ESD") bank.form = DataForm::esd;
+        if (w == "ALT") bank.form = DataForm::alt;
+        if (w == "FXY") bank.form = DataForm::fxy;
+        if (w == "FXYE") bank.form = DataForm::fxye;
+    }
     if (!read_count(words[2], bank.point_count) || !read_count(words[3], bank.record_count))
         return BankVerdict::unreadable;
     if (count >= 7) {
@@ -125,97 +186,296 @@ std::array<Target, sizeof...(K)> plain_targets(std::array<int32_t, kFieldsPerRec
     return {{(K % 2 == 0 ? Target(counters[K / 2]) : Target(counts[K / 2]))...}};
 }
 
-ConversionStatus read_gsas(Workspace& ws) {
-    static const Layout kWorkLine("(A80)");
-    static const Layout kEsdRecord("(10F8.0)");
-    static const Layout kPlainRecord("(10(I2,F6.0))");
+class GsasReader {
+  public:
+    explicit GsasReader(Workspace& ws)
+        : ws_(ws), r_(ws.record()), in_(ws.input()), file_(ws.input().file_name()) {}
 
-    PowderPattern& r = ws.record();
-    InputUnit& in = ws.input();
+    ConversionStatus read() {
+        static const Layout kWorkLine("(A80)");
+        r_.lines_read = 0;
+        // The title record is read whole and its leading blanks dropped: our writer
+        // puts three blanks before the title, and without this every GSAS to GSAS
+        // pass would shift the title right and lose its last three characters.
+        std::string title;
+        if (const Outcome o = read_record(in_, kWorkLine, {TextRef{title, kRecordLength}});
+            o != Outcome::done)
+            return o == Outcome::end_of_file
+                       ? ws_.fail(ConversionStatus::premature_end, file_ + " is empty")
+                       : read_failure_status(o);
+        ++r_.lines_read;
+        const auto first = title.find_first_not_of(' ');
+        r_.set_title(first == std::string::npos ? std::string_view{}
+                                                : std::string_view(title).substr(first));
 
-    r.lines_read = 0;
-    // The title record is read whole and its leading blanks dropped: our writer
-    // puts three blanks before the title, and without this every GSAS to GSAS
-    // pass would shift the title right and lose its last three characters.
-    std::string line;
-    if (const Outcome o = read_record(in, kWorkLine, {TextRef{line, kRecordLength}});
-        o != Outcome::done)
-        return read_failure_status(o);
-    ++r.lines_read;
-    const auto first = line.find_first_not_of(' ');
-    r.set_title(first == std::string::npos ? std::string_view{}
-                                           : std::string_view(line).substr(first));
+        if (const ConversionStatus s = find_bank(); s != ConversionStatus::done) return s;
+        std::string line;
+        if (const Outcome o = read_record(in_, kWorkLine, {TextRef{line, kRecordLength}});
+            o != Outcome::done)
+            return read_failure_status(o);
+        ++r_.lines_read;
+        for (char& c : line)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
 
-    if (const Outcome o = read_record(in, kWorkLine, {TextRef{line, kRecordLength}});
-        o != Outcome::done)
-        return read_failure_status(o);
-    ++r.lines_read;
-    for (char& c : line)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        Bank bank;
+        switch (read_bank(line, bank)) {
+            case BankVerdict::time_of_flight:
+                return ws_.fail(ConversionStatus::not_available,
+                                file_ + " holds time-of-flight data (" + std::string(bank.binning) +
+                                    " binning); only constant-wavelength 2theta scans can be "
+                                    "converted");
+            case BankVerdict::other_binning:
+                return ws_.fail(ConversionStatus::not_available,
+                                at_line() + ": the BANK record's binning '" +
+                                    std::string(bank.binning) +
+                                    "' is not CONST; only constant-wavelength 2theta scans can "
+                                    "be converted");
+            case BankVerdict::unreadable:
+                return bank_error(
+                    "does not give the bank number, point count and record count "
+                    "before its binning");
+            case BankVerdict::constant:
+                break;
+        }
+        if (bank.form == DataForm::alt)
+            return ws_.fail(ConversionStatus::not_available,
+                            at_line() +
+                                ": the data are in the ALT form, which this reader does not "
+                                "read (it reads STD, ESD, FXY and FXYE)");
+        // A negative number of points is no count at all.
+        if (bank.point_count < 0) return bank_error("announces a negative number of points");
+        const int64_t limit = std::clamp<int64_t>(r_.max_points, 0, kPointCapacity);
+        if (bank.point_count > limit) return ConversionStatus::too_many_points;
+        const bool rows = bank.form == DataForm::fxy || bank.form == DataForm::fxye;
+        const int per_record = bank.form == DataForm::esd ? kPairsPerRecord : kFieldsPerRecord;
+        const int64_t records = std::max<int64_t>(bank.record_count, 0);
+        // Records too few for the points would leave the last points unread.
+        if (!rows && records < (bank.point_count + per_record - 1) / per_record)
+            return bank_error("announces " + std::to_string(bank.point_count) + " points in " +
+                              std::to_string(records) + " records of " +
+                              std::to_string(per_record));
 
-    Bank bank;
-    switch (read_bank(line, bank)) {
-        case BankVerdict::not_available:
-            return ConversionStatus::not_available;
-        case BankVerdict::unreadable:
-            return ConversionStatus::record_error;
-        case BankVerdict::constant:
-            break;
+        double start = 0.0;
+        double step = 0.0;
+        if (bank.start_word.empty() || !read_number(bank.start_word, start) ||
+            !read_number(bank.step_word, step))
+            return bank_error("gives no start and step after " + std::string(bank.binning));
+        start_ = start;
+        step_ = step;
+
+        r_.point_count = static_cast<int32_t>(bank.point_count);
+        r_.two_theta_start = static_cast<float>(start / 100.0);
+        r_.two_theta_step = static_cast<float>(step / 100.0);
+        r_.two_theta_end = static_cast<float>(
+            start / 100.0 + static_cast<double>(bank.point_count - 1) * (step / 100.0));
+        r_.count_time = 0.0f;
+
+        ask_wavelengths(ws_);
+
+        const ConversionStatus s = rows ? read_rows(bank.form == DataForm::fxye)
+                                        : read_records(bank.form == DataForm::esd, records);
+        if (s != ConversionStatus::done) return s;
+        warn_about_lines_after();
+        if (banks_ > 1)
+            ws_.warn(file_ + " holds " + std::to_string(banks_) + " banks; bank " +
+                     std::to_string(wanted_) + " converted");
+        return ConversionStatus::done;
     }
-    // A negative number of points is no count at all.
-    if (bank.point_count < 0) return ConversionStatus::record_error;
-    const int64_t limit = std::clamp<int64_t>(r.max_points, 0, kPointCapacity);
-    if (bank.point_count > limit) return ConversionStatus::too_many_points;
-    const int per_record = bank.esd ? kPairsPerRecord : kFieldsPerRecord;
-    const int64_t records = std::max<int64_t>(bank.record_count, 0);
-    // Records too few for the points would leave the last points unread.
-    if (records < (bank.point_count + per_record - 1) / per_record)
-        return ConversionStatus::record_error;
 
-    double start = 0.0;
-    double step = 0.0;
-    if (bank.start_word.empty() || !read_number(bank.start_word, start) ||
-        !read_number(bank.step_word, step))
-        return ConversionStatus::record_error;
+  private:
+    std::string at_line() const { return file_ + ", line " + std::to_string(r_.lines_read); }
 
-    r.point_count = static_cast<int32_t>(bank.point_count);
-    r.two_theta_start = static_cast<float>(start / 100.0);
-    r.two_theta_step = static_cast<float>(step / 100.0);
-    r.two_theta_end = static_cast<float>(start / 100.0 + static_cast<double>(bank.point_count - 1) *
-                                                             (step / 100.0));
-    r.count_time = 0.0f;
+    // As the BANK record's own line is named in the report, it counts as read.
+    ConversionStatus bank_error(const std::string& what) {
+        return ws_.fail(ConversionStatus::record_error, at_line() + ": the BANK record " + what);
+    }
 
-    ask_wavelengths(ws);
+    // The error of the line after the last one read.
+    ConversionStatus line_error(ConversionStatus status, const std::string& what) {
+        return ws_.fail(status,
+                        file_ + ", line " + std::to_string(r_.lines_read + 1) + ": " + what);
+    }
 
-    // Values past the last point fill the arrays only as far as they reach.
-    std::array<float, kFieldsPerRecord> values{};
-    std::array<int32_t, kFieldsPerRecord> counters{};
-    const Target esd_target[] = {std::span<float>(values)};
-    const auto plain =
-        plain_targets(counters, values, std::make_index_sequence<2 * kFieldsPerRecord>{});
-    const std::span<const Target> targets =
-        bank.esd ? std::span<const Target>(esd_target) : std::span<const Target>(plain);
-
-    for (int64_t rec = 0; rec < records; ++rec) {
-        const Outcome o = read_record(in, bank.esd ? kEsdRecord : kPlainRecord, targets);
-        if (o != Outcome::done) return read_failure_status(o);
-        ++r.lines_read;
-        const int64_t first = rec * per_record + 1;
-        if (first > limit) continue;
-        const int stored = static_cast<int>(std::min<int64_t>(per_record, limit - first + 1));
-        const auto point = static_cast<int32_t>(first);
-        if (bank.esd) {
-            for (int k = 0; k < stored; ++k) {
-                r.intensity(point + k) = values[static_cast<std::size_t>(2 * k)];
-                r.sigma(point + k) = values[static_cast<std::size_t>(2 * k + 1)];
+    // The lines after the title up to the BANK record of the bank asked for are
+    // passed over ("#" comments, "Instrument parameter file:", TIME_MAP records);
+    // every BANK record of the file is counted.
+    ConversionStatus find_bank() {
+        wanted_ = std::max<int32_t>(ws_.options.scan, 1);
+        const std::size_t after_title = in_.position();
+        std::size_t bank_at = after_title;
+        int32_t bank_line = 0;
+        int32_t line_number = r_.lines_read;
+        std::string_view line;
+        for (;;) {
+            const std::size_t at = in_.position();
+            if (!in_.next_line(line)) break;
+            ++line_number;
+            if (!is_bank_line(line)) continue;
+            if (++banks_ == wanted_) {
+                bank_at = at;
+                bank_line = line_number - 1;
             }
-        } else {
-            for (int k = 0; k < stored; ++k)
-                r.intensity(point + k) = values[static_cast<std::size_t>(k)];
+        }
+        if (banks_ == 0)
+            return ws_.fail(ConversionStatus::not_available,
+                            file_ +
+                                " has no BANK record after its title: not a GSAS raw data "
+                                "file");
+        if (wanted_ > banks_)
+            return ws_.fail(ConversionStatus::not_available,
+                            file_ + " holds " + std::to_string(banks_) + " bank" +
+                                (banks_ == 1 ? "" : "s") + "; there is no bank " +
+                                std::to_string(wanted_));
+        in_.set_position(bank_at);
+        r_.lines_read = bank_line;
+        return ConversionStatus::done;
+    }
+
+    // STD and ESD records of ten 8-column fields. Every field that holds a value of
+    // a point must be there: a short or empty record means a value is missing.
+    ConversionStatus read_records(bool esd, int64_t records) {
+        static const Layout kEsdRecord("(10F8.0)");
+        static const Layout kPlainRecord("(10(I2,F6.0))");
+        const int per_record = esd ? kPairsPerRecord : kFieldsPerRecord;
+        const int64_t n = r_.point_count;
+        std::array<float, kFieldsPerRecord> values{};
+        std::array<int32_t, kFieldsPerRecord> counters{};
+        const Target esd_target[] = {std::span<float>(values)};
+        const auto plain =
+            plain_targets(counters, values, std::make_index_sequence<2 * kFieldsPerRecord>{});
+        const std::span<const Target> targets =
+            esd ? std::span<const Target>(esd_target) : std::span<const Target>(plain);
+
+        for (int64_t rec = 0; rec < records; ++rec) {
+            const int64_t first = rec * per_record + 1;
+            const int due = static_cast<int>(std::clamp<int64_t>(n - first + 1, 0, per_record));
+            std::string_view line;
+            if (!in_.next_line(line)) return ended_early(first - 1);
+            in_.backspace();
+            const int fields_due = esd ? 2 * due : due;
+            int present = 0;
+            for (int k = 0; k < fields_due; ++k) {
+                const auto at = static_cast<std::size_t>(8 * k);
+                if (at < line.size() &&
+                    line.substr(at, 8).find_first_not_of(" \t") != std::string_view::npos)
+                    ++present;
+            }
+            if (present < fields_due)
+                return line_error(ConversionStatus::record_error,
+                                  "the record holds " + std::to_string(present) + " of the " +
+                                      std::to_string(fields_due) + " values of points " +
+                                      std::to_string(first) + "-" +
+                                      std::to_string(first + due - 1) + " of the " +
+                                      std::to_string(n) + " that the BANK record announces");
+            const Outcome o = read_record(in_, esd ? kEsdRecord : kPlainRecord, targets);
+            if (o != Outcome::done) return read_failure_status(o);
+            ++r_.lines_read;
+            // The values past the last point are stored as far as the arrays reach.
+            const int64_t limit = std::clamp<int64_t>(r_.max_points, 0, kPointCapacity);
+            if (first > limit) continue;
+            const int stored = static_cast<int>(std::min<int64_t>(per_record, limit - first + 1));
+            const auto point = static_cast<int32_t>(first);
+            for (int k = 0; k < stored; ++k) {
+                if (esd) {
+                    r_.intensity(point + k) = values[static_cast<std::size_t>(2 * k)];
+                    r_.sigma(point + k) = values[static_cast<std::size_t>(2 * k + 1)];
+                } else {
+                    r_.intensity(point + k) = values[static_cast<std::size_t>(k)];
+                }
+            }
+        }
+        return ConversionStatus::done;
+    }
+
+    ConversionStatus ended_early(int64_t points_read) {
+        return ws_.fail(ConversionStatus::premature_end,
+                        file_ + " ends after line " + std::to_string(r_.lines_read) + ", with " +
+                            std::to_string(points_read) + " of the " +
+                            std::to_string(r_.point_count) +
+                            " points that its BANK record announces");
+    }
+
+    // FXY and FXYE: one point to a line, 2theta in centidegrees, the intensity and
+    // (FXYE) its uncertainty, separated by blanks. The angles must lie on the grid
+    // of the BANK record's start and step.
+    ConversionStatus read_rows(bool with_esd) {
+        const int32_t n = r_.point_count;
+        const std::size_t wanted_values = with_esd ? 3 : 2;
+        std::vector<double> angles;
+        std::vector<int8_t> decimals;
+        std::vector<int32_t> line_numbers;
+        angles.reserve(static_cast<std::size_t>(n));
+        decimals.reserve(static_cast<std::size_t>(n));
+        line_numbers.reserve(static_cast<std::size_t>(n));
+        std::string_view line;
+        for (int32_t i = 1; i <= n;) {
+            if (!in_.next_line(line)) return ended_early(i - 1);
+            if (skip_blanks(line).empty()) {
+                ++r_.lines_read;
+                continue;
+            }
+            if (is_bank_line(line)) {
+                in_.backspace();
+                return line_error(ConversionStatus::record_error,
+                                  "the next bank begins after " + std::to_string(i - 1) +
+                                      " of the " + std::to_string(n) +
+                                      " points that the BANK record announces");
+            }
+            std::array<std::string_view, 4> words;
+            const std::size_t count = split_words(line, words);
+            if (count < wanted_values)
+                return line_error(ConversionStatus::record_error,
+                                  "the line holds " + std::to_string(count) + " values where " +
+                                      (with_esd ? "FXYE rows hold 3" : "FXY rows hold 2"));
+            double v[3] = {};
+            for (std::size_t k = 0; k < wanted_values; ++k)
+                if (!read_number(words[k], v[k]) || std::fabs(v[k]) > FLT_MAX)
+                    return line_error(ConversionStatus::record_error,
+                                      not_a_number(words[k], k + 1));
+            ++r_.lines_read;
+            angles.push_back(v[0]);
+            decimals.push_back(static_cast<int8_t>(std::min(printed_decimals(words[0]), 100)));
+            line_numbers.push_back(r_.lines_read);
+            r_.intensity(i) = static_cast<float>(v[1]);
+            if (with_esd) r_.sigma(i) = static_cast<float>(v[2]);
+            ++i;
+        }
+        if (const auto miss = first_off_grid(angles, decimals, start_, step_)) {
+            const int32_t at = line_numbers[miss->index];
+            r_.lines_read = at - 1;
+            return ws_.fail(
+                ConversionStatus::record_error,
+                off_grid_reason(file_ + ", line " + std::to_string(at), angles[miss->index] / 100.0,
+                                miss->off / 100.0, start_ / 100.0, step_ / 100.0));
+        }
+        return ConversionStatus::done;
+    }
+
+    // Lines after the announced data, other than blank lines and the next bank,
+    // are values the BANK record does not count: they are left out.
+    void warn_about_lines_after() {
+        std::string_view line;
+        int32_t number = r_.lines_read;
+        while (in_.next_line(line)) {
+            ++number;
+            if (skip_blanks(line).empty()) continue;
+            if (!is_bank_line(line))
+                ws_.warn(file_ + ", line " + std::to_string(number) +
+                         ": more data than the BANK record announces (" +
+                         std::to_string(r_.point_count) + " points); the rest was left out");
+            return;
         }
     }
-    return ConversionStatus::done;
-}
+
+    Workspace& ws_;
+    PowderPattern& r_;
+    InputUnit& in_;
+    std::string file_;
+    int32_t banks_ = 0;
+    int32_t wanted_ = 1;
+    double start_ = 0.0;  // centidegrees, as the BANK record gives them
+    double step_ = 0.0;
+};
 
 // The title as one record: control characters (a line end above all) would
 // split or end the record, so they are written as blanks.
@@ -234,11 +494,16 @@ ConversionStatus write_gsas(Workspace& ws) {
 
     OutputUnit& out = ws.output();
     out.restart();
-    const bool renormalise = ask_slit_correction(ws);
     PowderPattern& r = ws.record();
-
     const int32_t n = std::max(r.point_count, 0);
     if (n > kPointCapacity) return ConversionStatus::record_error;
+    // The BANK record's binning runs upwards from its start.
+    if (n > 1 && r.two_theta_step < 0.0f)
+        return ws.fail(ConversionStatus::too_large,
+                       std::string(out.file_name()) + ": the scan descends (step " +
+                           number_text(r.two_theta_step) +
+                           "); GSAS constant-wavelength files hold ascending scans only");
+    const bool renormalise = ask_slit_correction(ws);
     // One record more than the pairs need when n is a multiple of five.
     const int32_t records = n / kPairsPerRecord + 1;
 
@@ -295,8 +560,8 @@ ConversionStatus write_gsas(Workspace& ws) {
 }  // namespace
 
 ConversionStatus gsas_codec(Workspace& ws, CodecMode mode) noexcept {
-    return guard_codec(ws,
-                       [&] { return mode == CodecMode::write ? write_gsas(ws) : read_gsas(ws); });
+    return guard_codec(
+        ws, [&] { return mode == CodecMode::write ? write_gsas(ws) : GsasReader(ws).read(); });
 }
 
 }  // namespace qelda

@@ -1,16 +1,21 @@
-// Powder data from CIF files as GSAS writes them, input only. This is not a
-// general CIF parser: the header is scanned line by line for a handful of data
-// names, tested in a fixed order by a case-sensitive search of the line's first
-// 60 columns; then the loop that holds the measured intensities is read, one
-// count per loop packet, from the column that the loop's data names give it.
+// Powder data from CIF files, input only. This is not a general CIF parser: the
+// header is scanned line by line for a handful of data names (in their CIF 1
+// and CIF 2 spellings), tested in a fixed order by a case-sensitive search of the
+// line's first 60 columns; then the loop that holds the intensities is read, one
+// value per loop packet, from the column that the loop's data names give it.
+// Measured counts are preferred to processed intensities; a time-of-flight loop
+// is refused. Every intensity loop counts as one powder data block: the first
+// is converted unless another is asked for, and the file's count is reported.
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/codec_guard.h"
+#include "core/even_grid.h"
 #include "core/fields.h"
 #include "core/point_count.h"
 #include "formats/codecs.h"
@@ -20,15 +25,42 @@ namespace {
 
 constexpr std::size_t kWorkLength = 60;
 
+// Data names in their CIF 1 spelling; CIF 2 (DDLm) files write a dot after the
+// category ("_pd_meas.intensity_total").
 constexpr std::string_view kTitleName = "_publ_section_title";
+constexpr std::string_view kTitleName2 = "_publ.section_title";
 constexpr std::string_view kWavelengthName = "_diffrn_radiation_wavelength";
+constexpr std::string_view kWavelengthValueName2 = "_diffrn_radiation_wavelength.value";
 constexpr std::string_view kWeightName = "_diffrn_radiation_wavelength_wt";
+constexpr std::string_view kWeightName2 = "_diffrn_radiation_wavelength.wt";
 constexpr std::string_view kRangeMinName = "_pd_meas_2theta_range_min";
 constexpr std::string_view kRangeMaxName = "_pd_meas_2theta_range_max";
 constexpr std::string_view kRangeIncName = "_pd_meas_2theta_range_inc";
-// GSAS names the measured counts either way.
-constexpr std::string_view kIntensityName = "_pd_meas_intensity_total";
-constexpr std::string_view kCountsName = "_pd_meas_counts_total";
+constexpr std::string_view kRangeMinName2 = "_pd_meas.2theta_range_min";
+constexpr std::string_view kRangeMaxName2 = "_pd_meas.2theta_range_max";
+constexpr std::string_view kRangeIncName2 = "_pd_meas.2theta_range_inc";
+// The intensity loop names the measured counts one of these ways, in order of
+// preference; the processed intensities come last.
+constexpr std::string_view kMeasuredNames[] = {"_pd_meas_intensity_total",
+                                               "_pd_meas.intensity_total", "_pd_meas_counts_total",
+                                               "_pd_meas.counts_total"};
+constexpr std::string_view kProcessedNames[] = {"_pd_proc_intensity_total",
+                                                "_pd_proc.intensity_total"};
+// The angle of each point, where the loop gives it.
+constexpr std::string_view kAngleNames[] = {"_pd_meas_2theta_scan", "_pd_meas.2theta_scan",
+                                            "_pd_proc_2theta_corrected",
+                                            "_pd_proc.2theta_corrected"};
+constexpr std::string_view kTimeOfFlightNames[] = {
+    "_pd_meas_time_of_flight", "_pd_meas.time_of_flight", "_pd_proc_time_of_flight",
+    "_pd_proc.time_of_flight"};
+
+// The data name of `names` that the work line holds, or an empty view.
+template <std::size_t N>
+std::string_view name_in(std::string_view work, const std::string_view (&names)[N]) noexcept {
+    for (const std::string_view name : names)
+        if (work.find(name) != std::string_view::npos) return name;
+    return {};
+}
 
 bool is_blank(char c) noexcept {
     return c == ' ' || c == '\t';
@@ -122,7 +154,8 @@ struct Reader {
 
 // The data names of the loop being scanned, as the header scan meets them.
 struct LoopNames {
-    bool open = false;  // within the names that follow "loop_"
+    bool open = false;   // within the names that follow "loop_"
+    int32_t serial = 0;  // counts the loops met
     std::vector<std::string_view> names;
 
     void add_names_of(std::string_view rest) {
@@ -140,6 +173,7 @@ struct LoopNames {
         if (trimmed.empty()) return;
         if (starts_with_ignoring_case(trimmed, "loop_")) {
             open = true;
+            ++serial;
             names.clear();
             add_names_of(trimmed.substr(5));
         } else if (open && trimmed.front() == '_') {
@@ -151,6 +185,12 @@ struct LoopNames {
     int32_t position_of(std::string_view a, std::string_view b = {}) const noexcept {
         for (std::size_t k = 0; k < names.size(); ++k)
             if (names[k] == a || (!b.empty() && names[k] == b)) return static_cast<int32_t>(k);
+        return -1;
+    }
+    template <std::size_t N>
+    int32_t position_of_any(const std::string_view (&wanted)[N]) const noexcept {
+        for (const std::string_view name : wanted)
+            if (const int32_t at = position_of(name); at >= 0) return at;
         return -1;
     }
 };
@@ -199,18 +239,24 @@ class LoopValues {
         }
     }
 
-    // Reads one packet of `width` values and keeps those at two positions.
+    // Reads one packet of `width` values and keeps those at two positions. A
+    // packet cut short by the end of the loop is `partial`.
     Next packet(std::size_t width, int32_t want_a, std::string_view& a, int32_t want_b,
                 std::string_view& b) {
+        partial = false;
         for (std::size_t k = 0; k < width; ++k) {
             std::string_view value;
             const Next n = next(value);
-            if (n != Next::value) return n;
+            if (n != Next::value) {
+                partial = k > 0;
+                return n;
+            }
             if (static_cast<int32_t>(k) == want_a) a = value;
             if (static_cast<int32_t>(k) == want_b) b = value;
         }
         return Next::value;
     }
+    bool partial = false;
 
   private:
     Reader& reader_;
@@ -240,17 +286,28 @@ Found value_after(std::string_view line, std::size_t name_end, float& out) {
     return Found::invalid;
 }
 
+// The first word after a data name, as a report quotes it.
+std::string_view word_after(std::string_view line, std::size_t name_end) noexcept {
+    std::string_view rest = skip_blanks(line.substr(std::min(name_end, line.size())));
+    std::size_t end = 0;
+    while (end < rest.size() && !is_blank(rest[end])) ++end;
+    return rest.substr(0, end);
+}
+
 class CifReader {
   public:
     explicit CifReader(Workspace& ws)
-        : r_(ws.record()), reader_{ws.input(), ws.record().lines_read} {}
+        : ws_(ws),
+          r_(ws.record()),
+          reader_{ws.input(), ws.record().lines_read},
+          file_(ws.input().file_name()) {}
 
     ConversionStatus read() {
         r_.lines_read = 0;
         work_.reserve(kWorkLength);
+        const int32_t wanted = std::max<int32_t>(ws_.options.scan, 1);
         std::string_view line;
-        for (;;) {
-            if (!reader_.next(line)) return ConversionStatus::premature_end;
+        while (reader_.next(line)) {
             const std::string_view trimmed = skip_blanks(line);
             // Comments match nothing: a commented-out loop is not data.
             if (is_comment(trimmed)) continue;
@@ -262,29 +319,71 @@ class CifReader {
             work_.assign(line.substr(0, std::min(line.size(), kWorkLength)));
             work_.resize(kWorkLength, ' ');
 
+            // Each intensity loop is one powder data block; all are counted, the
+            // one asked for is read.
+            if (!name_in(work_, kMeasuredNames).empty() ||
+                !name_in(work_, kProcessedNames).empty()) {
+                if (loop_.serial == counted_loop_ && counted_loop_ != 0) continue;
+                counted_loop_ = loop_.serial;
+                if (++blocks_ != wanted) continue;
+                if (const ConversionStatus s = read_intensity_loop(trimmed);
+                    s != ConversionStatus::done)
+                    return s;
+                taken_ = true;
+                continue;
+            }
+            // Nothing after the block converted may change the record.
+            if (taken_) continue;
+
             ConversionStatus s = ConversionStatus::done;
-            if (work_.find(kTitleName) != std::string::npos) {
+            if (work_.find(kTitleName) != std::string::npos ||
+                work_.find(kTitleName2) != std::string::npos) {
                 s = read_title();
             } else if (const auto at = work_.find(kWavelengthName); at != std::string::npos) {
                 const bool in_loop = loop_.open || work_.find("loop") != std::string::npos;
-                s = in_loop ? read_wavelength_loop(trimmed)
-                            : read_single_wavelength(line, at + kWavelengthName.size());
-            } else if (const auto at = work_.find(kRangeMinName); at != std::string::npos) {
-                s = read_range_value(line, at + kRangeMinName.size(), r_.two_theta_start,
-                                     have_min_);
-            } else if (const auto at = work_.find(kRangeMaxName); at != std::string::npos) {
-                s = read_range_value(line, at + kRangeMaxName.size(), r_.two_theta_end, have_max_);
-            } else if (const auto at = work_.find(kRangeIncName); at != std::string::npos) {
-                s = read_range_value(line, at + kRangeIncName.size(), r_.two_theta_step, have_inc_);
-            } else if (work_.find(kIntensityName.substr(1)) != std::string::npos ||
-                       work_.find(kCountsName.substr(1)) != std::string::npos) {
-                return read_intensity_loop(trimmed);
+                std::size_t end = at + kWavelengthName.size();
+                if (work_.compare(at, kWavelengthValueName2.size(), kWavelengthValueName2) == 0)
+                    end = at + kWavelengthValueName2.size();
+                s = in_loop ? read_wavelength_loop(trimmed) : read_single_wavelength(line, end);
+            } else if (const auto [at, len] = find_either(kRangeMinName, kRangeMinName2);
+                       at != std::string::npos) {
+                s = read_range_value(line, at + len, r_.two_theta_start, have_min_);
+            } else if (const auto [at, len] = find_either(kRangeMaxName, kRangeMaxName2);
+                       at != std::string::npos) {
+                s = read_range_value(line, at + len, r_.two_theta_end, have_max_);
+            } else if (const auto [at, len] = find_either(kRangeIncName, kRangeIncName2);
+                       at != std::string::npos) {
+                s = read_range_value(line, at + len, r_.two_theta_step, have_inc_);
             }
             if (s != ConversionStatus::done) return s;
         }
+        if (blocks_ == 0)
+            return ws_.fail(ConversionStatus::not_available,
+                            file_ +
+                                " has no loop of _pd_meas_intensity_total, _pd_meas_counts_total "
+                                "or _pd_proc_intensity_total: it holds no powder intensities");
+        if (!taken_)
+            return ws_.fail(ConversionStatus::not_available, file_ + " holds " + blocks_text() +
+                                                                 "; there is no block " +
+                                                                 std::to_string(wanted));
+        if (blocks_ > 1)
+            ws_.warn(file_ + " holds " + blocks_text() + "; block " + std::to_string(wanted) +
+                     " converted");
+        return ConversionStatus::done;
     }
 
   private:
+    std::string blocks_text() const {
+        return std::to_string(blocks_) +
+               (blocks_ == 1 ? " powder data block" : " powder data blocks");
+    }
+
+    std::pair<std::size_t, std::size_t> find_either(std::string_view a,
+                                                    std::string_view b) const noexcept {
+        if (const auto at = work_.find(a); at != std::string::npos) return {at, a.size()};
+        return {work_.find(b), b.size()};
+    }
+
     // The title is the next line without its first character (the ";" that
     // opens a text field). A text field that opens on a line of its own gives
     // its first line instead, without leading blanks.
@@ -313,7 +412,7 @@ class CifReader {
             case Found::invalid:
                 break;
         }
-        return value_error();
+        return value_error(word_after(line, name_end));
     }
 
     // A wavelength loop: the first packet gives lambda1, the second lambda2 and,
@@ -327,8 +426,8 @@ class CifReader {
                                                                            : trimmed);
         }
         if (!read_remaining_names(reader_, loop_)) return ConversionStatus::premature_end;
-        const int32_t wl_col = loop_.position_of(kWavelengthName);
-        const int32_t wt_col = loop_.position_of(kWeightName);
+        const int32_t wl_col = loop_.position_of(kWavelengthName, kWavelengthValueName2);
+        const int32_t wt_col = loop_.position_of(kWeightName, kWeightName2);
         if (wl_col < 0) return ConversionStatus::done;  // a loop of other wavelength items
 
         LoopValues values(reader_);
@@ -343,14 +442,16 @@ class CifReader {
                 return ConversionStatus::premature_end;
         }
         float lambda1 = 0.0f;
-        if (parse_number(wl, lambda1) != NumberKind::value) return value_error();
-        r_.lambda1 = lambda1;
+        float weight1 = 1.0f;
+        if (parse_number(wl, lambda1) != NumberKind::value) return value_error(wl);
+        if (wt_col >= 0 && parse_number(wt, weight1) == NumberKind::invalid) return value_error(wt);
 
         wl = wt = {};
         switch (values.packet(width, wl_col, wl, wt_col, wt)) {
             case LoopValues::Next::value:
                 break;
             case LoopValues::Next::end_of_loop:
+                r_.lambda1 = lambda1;
                 r_.lambda2 = 0.0f;
                 r_.alpha_ratio = 0.0f;
                 return ConversionStatus::done;
@@ -358,9 +459,34 @@ class CifReader {
                 return ConversionStatus::premature_end;
         }
         float lambda2 = 0.0f;
-        if (parse_number(wl, lambda2) != NumberKind::value) return value_error();
+        if (parse_number(wl, lambda2) != NumberKind::value) return value_error(wl);
         float ratio = 0.5f;
-        if (wt_col >= 0 && parse_number(wt, ratio) == NumberKind::invalid) return value_error();
+        if (wt_col >= 0 && parse_number(wt, ratio) == NumberKind::invalid) return value_error(wt);
+        float weight2 = ratio;
+
+        // An emission profile of more lines (Cu K-alpha in five): alpha1 and alpha2
+        // are the two heaviest, the ratio their weights' ratio.
+        bool profile = false;
+        for (;;) {
+            wl = wt = {};
+            if (values.packet(width, wl_col, wl, wt_col, wt) != LoopValues::Next::value) break;
+            float lambda = 0.0f, weight = 0.0f;
+            if (wt_col < 0 || parse_number(wl, lambda) != NumberKind::value ||
+                parse_number(wt, weight) != NumberKind::value)
+                continue;
+            profile = true;
+            if (weight > weight1) {
+                lambda2 = lambda1;
+                weight2 = weight1;
+                lambda1 = lambda;
+                weight1 = weight;
+            } else if (weight > weight2) {
+                lambda2 = lambda;
+                weight2 = weight;
+            }
+        }
+        if (profile && weight1 > 0.0f) ratio = weight2 / weight1;
+        r_.lambda1 = lambda1;
         r_.lambda2 = lambda2;
         r_.alpha_ratio = ratio;
         return ConversionStatus::done;
@@ -379,57 +505,154 @@ class CifReader {
             case Found::invalid:
                 break;
         }
-        return value_error();
+        return value_error(word_after(line, name_end));
     }
 
+    // The intensity loop: its column of measured counts (or, failing those, of
+    // processed intensities), placed on the block's 2theta range or on the
+    // loop's own 2theta column, which must then lie on an even grid.
     ConversionStatus read_intensity_loop(std::string_view trimmed) {
         r_.count_time = 1.0f;
         if (!loop_.open) {
             loop_.names.clear();
             loop_.add_names_of(trimmed);
         }
-        // The points lie on the 2-theta range of this data block; without a
-        // usable one there is nothing to place the counts on.
-        const int32_t count =
-            have_min_ && have_max_ && have_inc_ && r_.two_theta_step > 0.0f
-                ? derived_point_count(r_.two_theta_start, r_.two_theta_end, r_.two_theta_step)
-                : 0;
-        if (count < 1) return ConversionStatus::record_error;
-        r_.point_count = count;
-        if (count > r_.max_points) return ConversionStatus::too_many_points;
-
+        const int32_t name_line = r_.lines_read;
         if (!read_remaining_names(reader_, loop_)) return ConversionStatus::premature_end;
-        const int32_t column = loop_.position_of(kIntensityName, kCountsName);
-        if (column < 0) return ConversionStatus::record_error;
+        if (const int32_t tof = loop_.position_of_any(kTimeOfFlightNames); tof >= 0)
+            return ws_.fail(ConversionStatus::not_available,
+                            file_ + " holds time-of-flight data (" +
+                                std::string(loop_.names[static_cast<std::size_t>(tof)]) +
+                                "); only constant-wavelength 2theta scans can be converted");
+        const int32_t measured = loop_.position_of_any(kMeasuredNames);
+        const int32_t processed = loop_.position_of_any(kProcessedNames);
+        const int32_t column = measured >= 0 ? measured : processed;
+        const int32_t angle_column = loop_.position_of_any(kAngleNames);
+        // The names point into lines that reading the values may give back.
+        const std::string processed_name =
+            measured < 0 && processed >= 0
+                ? std::string(loop_.names[static_cast<std::size_t>(processed)])
+                : std::string();
+        if (column < 0) {
+            r_.lines_read = name_line;
+            return ws_.fail(ConversionStatus::record_error,
+                            file_ + ", line " + std::to_string(name_line) +
+                                ": the loop names no intensity column of its own");
+        }
+
+        // The points lie on the 2-theta range of this data block, or at the
+        // angles of the loop's 2theta column.
+        const bool have_range = have_min_ && have_max_ && have_inc_ && r_.two_theta_step > 0.0f;
+        const int32_t count = have_range ? derived_point_count(r_.two_theta_start, r_.two_theta_end,
+                                                               r_.two_theta_step)
+                                         : 0;
+        if (count < 1 && angle_column < 0) {
+            r_.lines_read = name_line;
+            return ws_.fail(ConversionStatus::record_error,
+                            file_ + ", line " + std::to_string(name_line) +
+                                ": the data block gives no usable 2theta range "
+                                "(_pd_meas_2theta_range_min, _max and _inc) and the loop no "
+                                "2theta column");
+        }
+        if (count > r_.max_points) {
+            r_.point_count = count;
+            return ConversionStatus::too_many_points;
+        }
+        const int32_t limit = count > 0 ? count : std::clamp(r_.max_points, 0, kPointCapacity);
 
         LoopValues values(reader_);
         const std::size_t width = loop_.names.size();
         float* const intensity = r_.intensity.data();
-        std::string_view value, unused;
-        for (int32_t i = 0; i < count; ++i) {
-            switch (values.packet(width, column, value, -1, unused)) {
-                case LoopValues::Next::value:
-                    break;
-                case LoopValues::Next::end_of_loop:
-                case LoopValues::Next::end_of_file:
-                    return ConversionStatus::premature_end;
+        std::vector<double> angles;
+        std::vector<int8_t> decimals;
+        std::string_view value, angle;
+        int32_t got = 0;
+        int32_t extra = 0;
+        LoopValues::Next next;
+        while ((next = values.packet(width, column, value, angle_column, angle)) ==
+               LoopValues::Next::value) {
+            if (got >= limit) {
+                if (count == 0) {
+                    r_.point_count = got + 1;
+                    return ConversionStatus::too_many_points;
+                }
+                ++extra;
+                continue;
             }
-            if (parse_number(value, intensity[i]) != NumberKind::value) return value_error();
+            if (parse_number(value, intensity[got]) != NumberKind::value) return value_error(value);
+            if (angle_column >= 0) {
+                float a = 0.0f;
+                const std::size_t paren = angle.find('(');
+                if (parse_number(angle, a) != NumberKind::value) return value_error(angle);
+                double exact = 0.0;
+                parse_real_field(angle.substr(0, paren), 0, exact);
+                angles.push_back(exact);
+                decimals.push_back(
+                    static_cast<int8_t>(std::min(printed_decimals(angle.substr(0, paren)), 100)));
+            }
+            ++got;
         }
+        if (values.partial && next == LoopValues::Next::end_of_file)
+            return ws_.fail(ConversionStatus::premature_end,
+                            file_ + " ends within the last row of its intensity loop");
+        if (count > 0 && got < count) {
+            if (next == LoopValues::Next::end_of_file)
+                return ws_.fail(ConversionStatus::premature_end,
+                                file_ + " ends after " + std::to_string(got) + " of the " +
+                                    std::to_string(count) + " points that its 2theta range gives");
+            return ws_.fail(ConversionStatus::record_error,
+                            file_ + ", line " + std::to_string(r_.lines_read) +
+                                ": the intensity loop ends after " + std::to_string(got) +
+                                " of the " + std::to_string(count) +
+                                " points that its 2theta range gives");
+        }
+        r_.point_count = got;
+        if (extra > 0)
+            ws_.warn(file_ + ": the intensity loop holds " + std::to_string(got + extra) +
+                     " points where the 2theta range gives " + std::to_string(count) +
+                     "; the last " + std::to_string(extra) + " were left out");
+        if (angle_column >= 0 && got > 0) {
+            double start = angles.front();
+            double step = got > 1 ? (angles.back() - start) / static_cast<double>(got - 1) : 0.0;
+            if (count > 0) {
+                start = r_.two_theta_start;
+                step = r_.two_theta_step;
+            }
+            if (const auto miss = first_off_grid(angles, decimals, start, step))
+                return ws_.fail(
+                    ConversionStatus::record_error,
+                    off_grid_reason(file_ + ", point " + std::to_string(miss->index + 1) +
+                                        " of the intensity loop",
+                                    angles[miss->index], miss->off, start, step));
+            r_.two_theta_start = static_cast<float>(start);
+            r_.two_theta_step = static_cast<float>(step);
+            r_.two_theta_end = static_cast<float>(angles.back());
+        }
+        if (measured < 0)
+            ws_.warn(file_ + ": the intensities are processed (" + processed_name +
+                     "), not measured counts");
         return ConversionStatus::done;
     }
 
     // A value on the line just read cannot be used: the report names the line
-    // before it.
-    ConversionStatus value_error() {
+    // before it, the reason the line itself.
+    ConversionStatus value_error(std::string_view text) {
+        std::string reason = file_ + ", line " + std::to_string(r_.lines_read) + ": '";
+        reason += text;
+        reason += "' is not a number";
         --r_.lines_read;
-        return ConversionStatus::record_error;
+        return ws_.fail(ConversionStatus::record_error, std::move(reason));
     }
 
+    Workspace& ws_;
     PowderPattern& r_;
     Reader reader_;
+    std::string file_;
     LoopNames loop_;
     std::string work_;
+    int32_t blocks_ = 0;        // intensity loops met
+    int32_t counted_loop_ = 0;  // the serial of the loop counted last
+    bool taken_ = false;
     bool have_min_ = false;
     bool have_max_ = false;
     bool have_inc_ = false;

@@ -8,12 +8,17 @@
 // "_FILEVERSION" and "_DRIVE" lines are what other UXD readers look for first.
 #include <algorithm>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/codec_guard.h"
+#include "core/even_grid.h"
 #include "core/fields.h"
 #include "formats/codecs.h"
 
@@ -76,17 +81,17 @@ bool is_eight_column_line(std::string_view line) noexcept {
     return true;
 }
 
-// Hands every value of a data line to `sink`, in order. Values stand in
-// 8-column fields (see above) or are separated by blanks, tabs or commas.
+// Hands every value of a data line to `sink` with its text, in order. Values
+// stand in 8-column fields (see above) or are separated by blanks, tabs or commas.
 template <class Sink>
-LineKind scan_numbers(std::string_view line, Sink&& sink) {
+LineKind scan_numbers_text(std::string_view line, Sink&& sink) {
     line = trim_blanks_right(line);
     bool any = false;
     auto take = [&](std::string_view text) {
         double v = 0.0;
         if (!parse_number(text, v)) return false;
         any = true;
-        sink(v);
+        sink(v, text);
         return true;
     };
     if (is_eight_column_line(line)) {
@@ -105,6 +110,11 @@ LineKind scan_numbers(std::string_view line, Sink&& sink) {
         i = end;
     }
     return any ? LineKind::numbers : LineKind::empty;
+}
+
+template <class Sink>
+LineKind scan_numbers(std::string_view line, Sink&& sink) {
+    return scan_numbers_text(line, [&](double v, std::string_view) { sink(v); });
 }
 
 // --- Keywords -------------------------------------------------------------------
@@ -147,13 +157,10 @@ std::string_view title_text(std::string_view rest) noexcept {
 }
 
 // Stores the number after the first "=" of a keyword line: the whole number,
-// with the key's implied decimals. A value that is not a number is a failed
-// statement without outcomes.
-void store_keyword_value(Workspace& ws, const NumericKey& key, std::string_view body) {
-    PowderPattern& r = ws.record();
-    const auto fail = [&] { throw IoAbort{conversion_error_report(1, ws.input().file_name())}; };
+// with the key's implied decimals. False when the value is not a number.
+bool store_keyword_value(PowderPattern& r, const NumericKey& key, std::string_view body) {
     const std::size_t eq = body.find('=');
-    if (eq == std::string_view::npos) fail();
+    if (eq == std::string_view::npos) return false;
     std::string_view value = skip_blanks(body.substr(eq + 1));
     std::size_t end = 0;
     while (end < value.size() && !is_blank(value[end])) ++end;
@@ -161,14 +168,14 @@ void store_keyword_value(Workspace& ws, const NumericKey& key, std::string_view 
     if (key.key == Key::step_count) {
         int64_t n = 0;
         if (parse_integer_field(value, n) != FieldError::none || n < INT32_MIN || n > INT32_MAX)
-            fail();
+            return false;
         r.point_count = static_cast<int32_t>(n);
-        return;
+        return true;
     }
     double v = 0.0;
     if (parse_real_field(value, key.decimals, v) != FieldError::none || !std::isfinite(v) ||
         std::fabs(v) > FLT_MAX)
-        fail();
+        return false;
     const auto f = static_cast<float>(v);
     switch (key.key) {
         case Key::step:
@@ -192,52 +199,60 @@ void store_keyword_value(Workspace& ws, const NumericKey& key, std::string_view 
         default:
             break;
     }
+    return true;
+}
+
+// The value of "_DRIVE='PHI'" or "_DRIVE = COUPLED", in upper case, without quotes.
+std::string drive_value(std::string_view body) {
+    const std::size_t eq = body.find('=');
+    std::string_view v = eq == std::string_view::npos
+                             ? std::string_view{}
+                             : trim_blanks_right(skip_blanks(body.substr(eq + 1)));
+    if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    std::string out(v);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+// Coupled and detector scans move 2theta; PHI, CHI, PSI, X, Y, OMEGA and the
+// like move another axis. A range that names no drive is a 2theta scan.
+bool is_two_theta_drive(std::string_view drive) noexcept {
+    return drive.empty() || drive.find("COUPLED") != std::string_view::npos ||
+           drive.find("2THETA") != std::string_view::npos ||
+           drive.find("TWOTHETA") != std::string_view::npos || drive == "DETECTOR" ||
+           drive == "UNLOCKED";
+}
+
+std::string number_text(double v) {
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 8);
+    return std::string(buf, res.ptr);
 }
 
 // --- Reading ----------------------------------------------------------------------
 
 enum class DataForm { counts, rows };
 
-// The counts after "_COUNTS": exactly `point_count` of them when the header
-// gave more than one, otherwise every count up to the first line that is not
-// numbers (a comment, the next range's keywords, the end of the file).
-ConversionStatus read_counts(Workspace& ws) {
-    PowderPattern& r = ws.record();
-    InputUnit& in = ws.input();
-    const int32_t limit = std::clamp(r.max_points, 0, kPointCapacity);
-    std::string_view line;
-    int32_t got = 0;
-    if (r.point_count > 1) {
-        if (r.point_count > limit) return ConversionStatus::too_many_points;
-        const int32_t n = r.point_count;
-        while (got < n) {
-            if (!in.next_line(line)) return ConversionStatus::premature_end;
-            const LineKind kind = scan_numbers(line, [&](double v) {
-                if (got < n) r.intensity(++got) = static_cast<float>(v);
-            });
-            if (kind == LineKind::not_numbers || kind == LineKind::bad)
-                return ConversionStatus::record_error;
-            ++r.lines_read;
-        }
-    } else {
-        bool over = false;
-        while (in.next_line(line)) {
-            const LineKind kind = scan_numbers(line, [&](double v) {
-                if (got < limit)
-                    r.intensity(++got) = static_cast<float>(v);
-                else
-                    over = true;
-            });
-            r.point_count = got;
-            if (kind == LineKind::not_numbers) break;
-            if (kind == LineKind::bad) return ConversionStatus::record_error;
-            if (over) return ConversionStatus::too_many_points;
-            ++r.lines_read;
-        }
-        r.point_count = got;
-    }
-    r.two_theta_end = static_cast<float>(r.point_count - 1) * r.two_theta_step + r.two_theta_start;
-    return ConversionStatus::done;
+// The data markers: counts several to a line, or angle-intensity rows; the CPS
+// forms give counts per second.
+struct Marker {
+    std::string_view name;
+    DataForm form;
+    bool per_second;
+};
+constexpr Marker kMarkers[] = {
+    {"_COUNTS", DataForm::counts, false},
+    {"_CPS", DataForm::counts, true},
+    {"_2THETACOUNTS", DataForm::rows, false},
+    {"_2THETACPS", DataForm::rows, true},
+};
+
+const Marker* marker_of(std::string_view body) noexcept {
+    for (const Marker& m : kMarkers)
+        if (body.starts_with(m.name)) return &m;
+    return nullptr;
 }
 
 // One angle-intensity row: false when it holds fewer than two values.
@@ -245,16 +260,8 @@ struct Row {
     double x = 0.0;
     double y = 0.0;
     int32_t values = 0;
+    std::string_view x_text;
 };
-
-LineKind scan_row(std::string_view line, Row& row) {
-    row = Row{};
-    return scan_numbers(line, [&](double v) {
-        if (row.values == 0) row.x = v;
-        if (row.values == 1) row.y = v;
-        ++row.values;
-    });
-}
 
 // The step between the first and the last angle: rounded to 0.0001 as the x-y
 // reader does when that holds it to 1e-6, else to 0.000001, so that fine steps
@@ -265,114 +272,336 @@ double derived_step(double first, double last, int32_t n) noexcept {
     return std::fabs(coarse - q) <= 1e-6 ? coarse : std::round(q * 1e6) / 1e6;
 }
 
-// Rows of angle, intensity (and perhaps more) after "_2THETACOUNTS" or
-// "_2THETACPS": start = the first angle, end = the last, the step derived.
-// Angles that do not lie on one even grid cannot be held by the record.
-ConversionStatus read_rows(Workspace& ws) {
-    PowderPattern& r = ws.record();
-    InputUnit& in = ws.input();
-    const int32_t limit = std::clamp(r.max_points, 0, kPointCapacity);
-    std::string_view line;
-    std::size_t first_row = in.position();
-    int32_t got = 0;
-    double first_x = 0.0, last_x = 0.0;
-    Row row;
-    while (true) {
-        const std::size_t at = in.position();
-        if (!in.next_line(line)) break;
-        const std::string_view body = skip_blanks(line);
-        if (got == 0 && !body.empty() && body[0] == ';') {
-            ++r.lines_read;
-            continue;
+// Some programs round an angle twice (to one decimal more, then to the decimals
+// they print), which leaves it a little more than half a unit of its last decimal
+// off the grid; up to 0.6 of a unit still tells a rounded angle from one that
+// misses the grid by a fraction of a step or more.
+std::optional<GridMiss> first_angle_off_grid(std::span<const double> angles,
+                                             std::span<const int8_t> decimals, double start,
+                                             double step) {
+    std::size_t k = 0;
+    while (k < angles.size()) {
+        auto miss = first_off_grid(angles.subspan(k), decimals.subspan(k),
+                                   start + static_cast<double>(k) * step, step);
+        if (!miss) return std::nullopt;
+        const std::size_t i = k + miss->index;
+        if (!(std::fabs(miss->off) <= 0.6 * std::pow(10.0, -decimals[i]))) {
+            miss->index = i;
+            return miss;
         }
-        const LineKind kind = scan_row(line, row);
-        if (kind == LineKind::not_numbers) break;
-        if (kind == LineKind::bad) return ConversionStatus::record_error;
-        if (kind == LineKind::numbers) {
-            if (row.values < 2) return ConversionStatus::not_available;
-            if (got >= limit) {
-                r.point_count = got;
-                return ConversionStatus::too_many_points;
-            }
-            if (got == 0) {
-                first_row = at;
-                first_x = row.x;
-            }
-            last_x = row.x;
-            r.intensity(++got) = static_cast<float>(row.y);
-        }
-        ++r.lines_read;
+        k = i + 1;
     }
-    r.point_count = got;
-    if (got == 0) {
-        r.two_theta_end = -r.two_theta_step + r.two_theta_start;
-        return ConversionStatus::done;
-    }
-    const double step = got > 1 ? derived_step(first_x, last_x, got) : 0.0;
-    if (got > 1) {
-        // Every angle must lie within half a step of its place on the grid.
-        if (!(std::fabs(step) > 0.0)) return ConversionStatus::not_available;
-        in.set_position(first_row);
-        for (int32_t i = 0; i < got;) {
-            if (!in.next_line(line)) return ConversionStatus::not_available;
-            if (scan_row(line, row) != LineKind::numbers) continue;
-            const double expected = first_x + static_cast<double>(i) * step;
-            if (!(std::fabs(row.x - expected) <= 0.5 * std::fabs(step)))
-                return ConversionStatus::not_available;
-            ++i;
-        }
-    }
-    r.two_theta_start = static_cast<float>(first_x);
-    r.two_theta_step = static_cast<float>(step);
-    r.two_theta_end = static_cast<float>(last_x);
-    return ConversionStatus::done;
+    return std::nullopt;
 }
 
-ConversionStatus read_uxd(Workspace& ws) {
-    PowderPattern& r = ws.record();
-    InputUnit& in = ws.input();
-    // A file without "_STEPCOUNT" is read uncounted, whatever an earlier dataset left.
-    r.point_count = 0;
-    r.lines_read = 0;
-    bool seen_wl1 = false, seen_wl2 = false;
-    DataForm form = DataForm::counts;
-    std::string_view line;
-    while (true) {
-        if (!in.next_line(line)) return ConversionStatus::premature_end;
-        const std::string_view body = skip_blanks(line);
-        std::string_view rest;
-        if (body.starts_with(';')) {
-            // A comment, even when it quotes a key (a path like "QUARTZ_COUNTS.RAW").
-        } else if (sample_value(body, rest)) {
-            r.set_title(title_text(rest));
-        } else if (const auto* key =
-                       std::find_if(std::begin(kNumericKeys), std::end(kNumericKeys),
-                                    [&](const NumericKey& k) { return body.starts_with(k.name); });
-                   key != std::end(kNumericKeys)) {
-            store_keyword_value(ws, *key, body);
-            seen_wl1 = seen_wl1 || key->key == Key::wl1;
-            seen_wl2 = seen_wl2 || key->key == Key::wl2;
-            if (key->key == Key::step_count && r.point_count > r.max_points)
-                return ConversionStatus::too_many_points;
-        } else if (body.starts_with("_COUNTS")) {
-            form = DataForm::counts;
-            ++r.lines_read;
-            break;
-        } else if (body.starts_with("_2THETACOUNTS") || body.starts_with("_2THETACPS")) {
-            form = DataForm::rows;
-            ++r.lines_read;
-            break;
+class UxdReader {
+  public:
+    explicit UxdReader(Workspace& ws)
+        : ws_(ws), r_(ws.record()), in_(ws.input()), file_(ws.input().file_name()) {}
+
+    ConversionStatus read() {
+        // A file without "_STEPCOUNT" is read uncounted, whatever an earlier dataset left.
+        r_.point_count = 0;
+        r_.lines_read = 0;
+        const int32_t wanted = std::max<int32_t>(ws_.options.scan, 1);
+        // Without a choice, the first 2theta range is converted.
+        const bool first_two_theta = ws_.options.scan <= 1;
+        bool seen_wl1 = false, seen_wl2 = false;
+        bool keyword_seen = false;
+        std::string_view line;
+        while (in_.next_line(line)) {
+            const std::string_view body = skip_blanks(line);
+            std::string_view rest;
+            keyword_seen = keyword_seen || body.starts_with('_');
+            if (body.starts_with(';')) {
+                // A comment, even when it quotes a key (a path like "QUARTZ_COUNTS.RAW").
+            } else if (taken_ > 0) {
+                // After the range converted, the markers are only counted.
+                if (marker_of(body) != nullptr) ++ranges_;
+            } else if (sample_value(body, rest)) {
+                r_.set_title(title_text(rest));
+            } else if (body.starts_with("_DRIVE")) {
+                drive_ = drive_value(body);
+            } else if (const auto* key = std::find_if(
+                           std::begin(kNumericKeys), std::end(kNumericKeys),
+                           [&](const NumericKey& k) { return body.starts_with(k.name); });
+                       key != std::end(kNumericKeys)) {
+                if (!store_keyword_value(r_, *key, body))
+                    return line_error(
+                        ConversionStatus::record_error,
+                        "the value of " + std::string(key->name) + " is not a number");
+                seen_wl1 = seen_wl1 || key->key == Key::wl1;
+                seen_wl2 = seen_wl2 || key->key == Key::wl2;
+                step_time_seen_ = step_time_seen_ || key->key == Key::step_time;
+                step_count_seen_ = step_count_seen_ || key->key == Key::step_count;
+            } else if (const Marker* marker = marker_of(body)) {
+                ++ranges_;
+                ++r_.lines_read;
+                const bool axis_ok = ws_.options.any_axis || is_two_theta_drive(drive_);
+                if (!axis_ok && other_axis_range_ == 0) {
+                    other_axis_range_ = ranges_;
+                    other_axis_ = drive_;
+                }
+                const bool take = first_two_theta ? axis_ok : ranges_ == wanted;
+                if (!take) {
+                    // The next range states its own count.
+                    r_.point_count = 0;
+                    step_count_seen_ = false;
+                    continue;
+                }
+                if (!axis_ok) return refuse_axis(ranges_, drive_);
+                taken_ = ranges_;
+                const ConversionStatus s =
+                    marker->form == DataForm::rows ? read_rows() : read_counts();
+                if (s != ConversionStatus::done) return s;
+                if (marker->per_second) {
+                    if (const ConversionStatus c = per_step(marker->name);
+                        c != ConversionStatus::done)
+                        return c;
+                }
+                continue;
+            }
+            ++r_.lines_read;
         }
-        ++r.lines_read;
+        if (ranges_ == 0 && !keyword_seen)
+            return ws_.fail(
+                ConversionStatus::not_available,
+                file_ + " has no keyword lines (_START=, _COUNTS, ...): not a UXD file");
+        if (ranges_ == 0)
+            return ws_.fail(
+                ConversionStatus::premature_end,
+                file_ + " ends before a _COUNTS or _2THETACOUNTS line: it holds no data");
+        if (taken_ == 0) {
+            if (!first_two_theta)
+                return ws_.fail(ConversionStatus::not_available, file_ + " holds " + ranges_text() +
+                                                                     "; there is no range " +
+                                                                     std::to_string(wanted));
+            return refuse_axis(other_axis_range_, other_axis_);
+        }
+        // A file that names "_WL1" and no "_WL2" holds one wavelength (this writer
+        // leaves both alpha2 lines out then).
+        if (seen_wl1 && !seen_wl2) {
+            r_.lambda2 = 0.0f;
+            r_.alpha_ratio = 0.0f;
+        }
+        if (ranges_ > 1)
+            ws_.warn(file_ + " holds " + ranges_text() + "; range " + std::to_string(taken_) +
+                     " converted");
+        return ConversionStatus::done;
     }
-    // A file that names "_WL1" and no "_WL2" holds one wavelength (this writer
-    // leaves both alpha2 lines out then).
-    if (seen_wl1 && !seen_wl2) {
-        r.lambda2 = 0.0f;
-        r.alpha_ratio = 0.0f;
+
+  private:
+    std::string ranges_text() const {
+        return std::to_string(ranges_) + (ranges_ == 1 ? " range" : " ranges");
     }
-    return form == DataForm::rows ? read_rows(ws) : read_counts(ws);
-}
+
+    ConversionStatus refuse_axis(int32_t range, const std::string& drive) {
+        std::string what = file_ + ": range " + std::to_string(range) + " scans " + drive +
+                           " (_DRIVE='" + drive + "'), not 2theta";
+        if (ranges_ > 1 && ws_.options.scan <= 1)
+            what += ", and so do the other " + std::to_string(ranges_ - 1) + " ranges";
+        return ws_.fail(ConversionStatus::not_available,
+                        what + "; only 2theta scans can be converted");
+    }
+
+    // The error of the line after the last one read.
+    ConversionStatus line_error(ConversionStatus status, const std::string& what) {
+        return ws_.fail(status,
+                        file_ + ", line " + std::to_string(r_.lines_read + 1) + ": " + what);
+    }
+
+    // Counts per second become counts per step: the record's counts are what a
+    // detector counted, and programs that weight by the counts rely on it.
+    ConversionStatus per_step(std::string_view marker) {
+        if (!step_time_seen_ || !(r_.count_time > 0.0f))
+            return ws_.fail(ConversionStatus::not_available,
+                            file_ + " gives counts per second (" + std::string(marker) +
+                                ") but no _STEPTIME to turn them into counts per step");
+        for (int32_t i = 1; i <= r_.point_count; ++i) r_.intensity(i) *= r_.count_time;
+        ws_.warn(file_ + ": counts per second (" + std::string(marker) +
+                 ") converted to counts per step with the step time " + number_text(r_.count_time) +
+                 " s");
+        return ConversionStatus::done;
+    }
+
+    // The counts after "_COUNTS": exactly `point_count` of them when the header
+    // gave more than one, otherwise every count up to the first line that is not
+    // numbers (a comment, the next range's keywords, the end of the file).
+    ConversionStatus read_counts() {
+        const int32_t limit = std::clamp(r_.max_points, 0, kPointCapacity);
+        std::string_view line;
+        int32_t got = 0;
+        if (r_.point_count > 1) {
+            if (r_.point_count > limit) return ConversionStatus::too_many_points;
+            const int32_t n = r_.point_count;
+            int32_t extra = 0;
+            while (got < n) {
+                if (!in_.next_line(line))
+                    return ws_.fail(ConversionStatus::premature_end,
+                                    file_ + " ends after " + std::to_string(got) + " of the " +
+                                        std::to_string(n) + " counts that _STEPCOUNT announces");
+                const LineKind kind = scan_numbers(line, [&](double v) {
+                    if (got < n)
+                        r_.intensity(++got) = static_cast<float>(v);
+                    else
+                        ++extra;
+                });
+                if (kind == LineKind::not_numbers)
+                    return line_error(ConversionStatus::record_error,
+                                      "the counts end after " + std::to_string(got) + " of the " +
+                                          std::to_string(n) + " that _STEPCOUNT announces");
+                if (kind == LineKind::bad)
+                    return line_error(ConversionStatus::record_error,
+                                      "a value among the counts is not a number");
+                ++r_.lines_read;
+            }
+            // Counts past the announced ones are left out, and said so.
+            const std::size_t resume = in_.position();
+            while (extra == 0 && in_.next_line(line)) {
+                const LineKind kind = scan_numbers(line, [&](double) { ++extra; });
+                if (kind != LineKind::empty) break;
+            }
+            in_.set_position(resume);
+            if (extra > 0)
+                ws_.warn(file_ + ": range " + std::to_string(ranges_) +
+                         " holds more counts than the " + std::to_string(n) +
+                         " that _STEPCOUNT announces; the rest was left out");
+        } else {
+            bool over = false;
+            while (in_.next_line(line)) {
+                const LineKind kind = scan_numbers(line, [&](double v) {
+                    if (got < limit)
+                        r_.intensity(++got) = static_cast<float>(v);
+                    else
+                        over = true;
+                });
+                r_.point_count = got;
+                if (kind == LineKind::not_numbers) {
+                    in_.backspace();
+                    break;
+                }
+                if (kind == LineKind::bad)
+                    return line_error(ConversionStatus::record_error,
+                                      "a value among the counts is not a number");
+                if (over) return ConversionStatus::too_many_points;
+                ++r_.lines_read;
+            }
+            r_.point_count = got;
+        }
+        r_.two_theta_end =
+            static_cast<float>(r_.point_count - 1) * r_.two_theta_step + r_.two_theta_start;
+        return ConversionStatus::done;
+    }
+
+    static LineKind scan_row(std::string_view line, Row& row) {
+        row = Row{};
+        return scan_numbers_text(line, [&](double v, std::string_view text) {
+            if (row.values == 0) {
+                row.x = v;
+                row.x_text = text;
+            }
+            if (row.values == 1) row.y = v;
+            ++row.values;
+        });
+    }
+
+    // Rows of angle, intensity (and perhaps more) after "_2THETACOUNTS" or
+    // "_2THETACPS": start = the first angle, end = the last, the step derived.
+    // Angles that do not lie on one even grid cannot be held by the record.
+    ConversionStatus read_rows() {
+        const int32_t limit = std::clamp(r_.max_points, 0, kPointCapacity);
+        // "_STEPCOUNT" of this range, when it gave one.
+        const int32_t announced = step_count_seen_ ? r_.point_count : 0;
+        if (announced > limit) return ConversionStatus::too_many_points;
+        std::vector<double> angles;
+        std::vector<int8_t> decimals;
+        std::vector<int32_t> line_numbers;
+        std::string_view line;
+        int32_t got = 0;
+        int32_t extra = 0;
+        Row row;
+        while (in_.next_line(line)) {
+            const std::string_view body = skip_blanks(line);
+            if (got == 0 && !body.empty() && body[0] == ';') {
+                ++r_.lines_read;
+                continue;
+            }
+            const LineKind kind = scan_row(line, row);
+            if (kind == LineKind::not_numbers) {
+                in_.backspace();
+                break;
+            }
+            if (kind == LineKind::bad)
+                return line_error(ConversionStatus::record_error,
+                                  "a value of the row is not a number");
+            if (kind == LineKind::numbers) {
+                if (row.values < 2)
+                    return line_error(ConversionStatus::record_error,
+                                      "the row holds one value where angle-intensity rows hold "
+                                      "two");
+                if (announced > 0 && got >= announced) {
+                    ++extra;
+                } else {
+                    if (got >= limit) {
+                        r_.point_count = got;
+                        return ConversionStatus::too_many_points;
+                    }
+                    r_.intensity(++got) = static_cast<float>(row.y);
+                    angles.push_back(row.x);
+                    decimals.push_back(
+                        static_cast<int8_t>(std::min(printed_decimals(row.x_text), 100)));
+                    line_numbers.push_back(r_.lines_read + 1);
+                }
+            }
+            ++r_.lines_read;
+        }
+        if (announced > 0 && got < announced)
+            return line_error(ConversionStatus::record_error,
+                              "the rows end after " + std::to_string(got) + " of the " +
+                                  std::to_string(announced) + " that _STEPCOUNT announces");
+        if (extra > 0)
+            ws_.warn(file_ + ": range " + std::to_string(ranges_) + " holds more rows than the " +
+                     std::to_string(announced) +
+                     " that _STEPCOUNT announces; the rest was left out");
+        r_.point_count = got;
+        if (got == 0) {
+            r_.two_theta_end = -r_.two_theta_step + r_.two_theta_start;
+            return ConversionStatus::done;
+        }
+        const double first_x = angles.front();
+        const double step = got > 1 ? derived_step(first_x, angles.back(), got) : 0.0;
+        if (got > 1) {
+            if (!(std::fabs(step) > 0.0))
+                return ws_.fail(ConversionStatus::record_error,
+                                file_ + ": the " + std::to_string(got) +
+                                    " rows of the range all stand at 2theta " +
+                                    number_text(first_x));
+            if (const auto miss = first_angle_off_grid(angles, decimals, first_x, step)) {
+                const int32_t at = line_numbers[miss->index];
+                r_.lines_read = at - 1;
+                return ws_.fail(ConversionStatus::record_error,
+                                off_grid_reason(file_ + ", line " + std::to_string(at),
+                                                angles[miss->index], miss->off, first_x, step));
+            }
+        }
+        r_.two_theta_start = static_cast<float>(first_x);
+        r_.two_theta_step = static_cast<float>(step);
+        r_.two_theta_end = static_cast<float>(angles.back());
+        return ConversionStatus::done;
+    }
+
+    Workspace& ws_;
+    PowderPattern& r_;
+    InputUnit& in_;
+    std::string file_;
+    std::string drive_;  // the _DRIVE of the range being read
+    std::string other_axis_;
+    int32_t other_axis_range_ = 0;  // the first range whose axis is not 2theta
+    int32_t ranges_ = 0;            // data markers met
+    int32_t taken_ = 0;             // the range converted, once it is read
+    bool step_time_seen_ = false;
+    bool step_count_seen_ = false;
+};
 
 // --- Writing ----------------------------------------------------------------------
 
@@ -450,7 +679,8 @@ ConversionStatus write_uxd(Workspace& ws) {
 }  // namespace
 
 ConversionStatus siemens_uxd_codec(Workspace& ws, CodecMode mode) noexcept {
-    return guard_codec(ws, [&] { return mode == CodecMode::write ? write_uxd(ws) : read_uxd(ws); });
+    return guard_codec(
+        ws, [&] { return mode == CodecMode::write ? write_uxd(ws) : UxdReader(ws).read(); });
 }
 
 }  // namespace qelda

@@ -3,9 +3,11 @@
 // on any host.
 #include "formats/stoe_raw.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -113,9 +115,30 @@ bool stage_count(float intensity, int32_t& count) {
 
 }  // namespace
 
+// What the first bytes say: Stoe files begin "RAW_" ("RAW_1.06Powdat"); Bruker
+// RAW files, which share the extension, begin "RAW1.01", "RAW2", "RAW4.00" or
+// "RAW ". The empty reason is a Stoe file.
+std::string signature_problem(std::string_view file, const std::string& name) {
+    if (file.starts_with("RAW_")) return {};
+    for (const std::string_view bruker : {"RAW1.01", "RAW4.00", "RAW2", "RAW "})
+        if (file.starts_with(bruker))
+            return name + " is a Bruker RAW file (it begins '" + std::string(bruker) +
+                   "'), not a Stoe raw file";
+    return name + " is not a Stoe raw file: it does not begin with 'RAW_'";
+}
+
 ConversionStatus read_stoe_raw(Workspace& ws) {
     const std::string_view file = ws.input().bytes();
-    if (file.size() < kBlock) return ConversionStatus::premature_end;
+    const std::string name(ws.input().file_name());
+    const auto cut = [&](std::string_view what) {
+        return ws.fail(ConversionStatus::premature_end, name + " ends at byte " +
+                                                            std::to_string(file.size()) +
+                                                            ", within " + std::string(what));
+    };
+    if (file.size() < 4) return cut("its signature");
+    if (const std::string problem = signature_problem(file, name); !problem.empty())
+        return ws.fail(ConversionStatus::not_available, problem);
+    if (file.size() < kBlock) return cut("its file header");
 
     // The file header names the block of the range header; files that name none
     // past the reserved blocks keep it in block 3. A named block that the file
@@ -123,7 +146,7 @@ ConversionStatus read_stoe_raw(Workspace& ws) {
     const int32_t named_block = get_i16(file, kRangeBlockAt);
     const std::size_t range =
         named_block >= 4 ? static_cast<std::size_t>(named_block - 1) * kBlock : kDefaultRangeHeader;
-    if (file.size() < range + kBlock) return ConversionStatus::premature_end;
+    if (file.size() < range + kBlock) return cut("its range header");
 
     // The data blocks follow the range header. Their number is at 496; files
     // that leave it 0 give the total block count at 474 instead.
@@ -132,7 +155,8 @@ ConversionStatus read_stoe_raw(Workspace& ws) {
     const std::size_t data = range + kBlock;
     const std::size_t data_bytes =
         data_blocks > 0 ? static_cast<std::size_t>(data_blocks) * kBlock : 0;
-    if (file.size() - data < data_bytes) return ConversionStatus::premature_end;
+    if (file.size() - data < data_bytes)
+        return cut("the " + std::to_string(data_blocks) + " data blocks that its header announces");
 
     PowderPattern& r = ws.record();
     r.lambda1 = get_f32(file, kLambda1At);
@@ -153,12 +177,17 @@ ConversionStatus read_stoe_raw(Workspace& ws) {
     const bool int16_counts = get_i16(file, range + kSampleWidthAt) != 0;
     const std::size_t width = int16_counts ? 2 : 4;
     const std::size_t stored = data_bytes / width;
-    // Points that the data blocks do not cover read as 0.
+    // Every point needs its count in the data blocks; the slots after the last
+    // point of the last block are padding.
+    if (stored < static_cast<std::size_t>(n))
+        return ws.fail(ConversionStatus::record_error,
+                       name + ": the range header announces " + std::to_string(n) +
+                           " points, but its " + std::to_string(std::max(data_blocks, 0)) +
+                           " data blocks hold " + std::to_string(stored) + " counts");
     for (int32_t k = 1; k <= n; ++k) {
         const auto slot = static_cast<std::size_t>(k - 1);
-        int32_t count = 0;
-        if (slot < stored)
-            count = int16_counts ? get_i16(file, data + slot * 2) : get_i32(file, data + slot * 4);
+        const int32_t count =
+            int16_counts ? get_i16(file, data + slot * 2) : get_i32(file, data + slot * 4);
         r.intensity(k) = static_cast<float>(count);
     }
     return ConversionStatus::done;

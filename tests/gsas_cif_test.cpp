@@ -189,10 +189,10 @@ INSTANTIATE_TEST_SUITE_P(
     Files, CifRefusals,
     ::testing::Values(
         RefusalCase{"no_intensity_loop", kTitle + kWavelength + kFiveSteps,
-                    ConversionStatus::premature_end, 8},
+                    ConversionStatus::not_available, 8},
         RefusalCase{"only_a_commented_loop",
                     gsas_file(kFiveSteps, "#loop_\n#      _pd_meas_intensity_total\n#  1(1)\n"),
-                    ConversionStatus::premature_end, -1},
+                    ConversionStatus::not_available, -1},
         RefusalCase{"no_range", gsas_file(kWavelength), ConversionStatus::record_error, 9},
         RefusalCase{"no_step",
                     gsas_file(item("_pd_meas_2theta_range_min", "5.0") +
@@ -235,16 +235,122 @@ INSTANTIATE_TEST_SUITE_P(
                     ConversionStatus::record_error, -1},
         RefusalCase{"fewer_rows_then_a_name",
                     gsas_file(kFiveSteps, kGsasNames + "29(8) 1 2 3\n39(8) 1 2 3\n"),
-                    ConversionStatus::premature_end, -1},
+                    ConversionStatus::record_error, -1},
         RefusalCase{"fewer_rows_then_a_loop",
                     gsas_file(kFiveSteps, kGsasNames + "29(8) 1 2 3\n39(8) 1 2 3\nloop_\n"),
-                    ConversionStatus::premature_end, -1},
+                    ConversionStatus::record_error, -1},
         RefusalCase{"fewer_rows_then_the_end",
                     kTitle + kFiveSteps + kGsasNames + "29(8) 1 2 3\n39(8) 1 2 3\n",
                     ConversionStatus::premature_end, -1},
         RefusalCase{"half_a_last_packet",
                     kTitle + kFiveSteps + kGsasNames + "29(8) 1 2 3\n39(8) 1 2 3\n36(8) 1\n",
                     ConversionStatus::premature_end, -1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Other programs' loops, several blocks and time of flight, with their reasons.
+struct VariantCase {
+    const char* name;
+    std::string content;
+    int32_t scan;
+    ConversionStatus status;
+    int32_t points;            // on success
+    float first, start, step;  // on success
+    const char* phrase;        // in the reason, or on success in the warnings ("" for none)
+};
+
+void PrintTo(const VariantCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CifVariants : public ::testing::TestWithParam<VariantCase> {};
+
+TEST_P(CifVariants, ReadOrRefuseWithReason) {
+    const VariantCase& c = GetParam();
+    Bench b;
+    b.ws.options.scan = c.scan;
+    ASSERT_EQ(b.read(gsas_cif_codec, c.content, "scan.cif"), c.status) << b.ws.failure_reason;
+    std::string said = b.ws.failure_reason;
+    for (const auto& w : b.ws.warnings) said += w;
+    EXPECT_NE(said.find(c.phrase), std::string::npos) << said;
+    if (std::string_view(c.phrase).empty()) {
+        EXPECT_EQ(said, "");
+    }
+    if (c.status != ConversionStatus::done) return;
+    EXPECT_EQ(b.r().point_count, c.points);
+    EXPECT_EQ(b.r().intensity(1), c.first);
+    EXPECT_FLOAT_EQ(b.r().two_theta_start, c.start);
+    EXPECT_FLOAT_EQ(b.r().two_theta_step, c.step);
+}
+
+const std::string kThreeRows = "10 1\n20 2\n30 3\n";
+std::string block(const std::string& name, const std::string& header, const std::string& loop) {
+    return "data_" + name + "\n" + header + loop;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CifVariants,
+    ::testing::Values(
+        VariantCase{
+            "cif2_measured",
+            block("a",
+                  "_pd_meas.2theta_range_min 5.0\n_pd_meas.2theta_range_max 5.2\n"
+                  "_pd_meas.2theta_range_inc 0.1\n",
+                  "loop_\n\t_pd_meas.intensity_total\n\t_pd_calc.intensity_total\n" + kThreeRows),
+            1, ConversionStatus::done, 3, 10, 5.0f, 0.1f, ""},
+        VariantCase{
+            "counts_total",
+            block("a", range("5.0", "5.2", "0.1"),
+                  "loop_\n _pd_meas_counts_total\n _pd_calc_intensity_total\n" + kThreeRows),
+            1, ConversionStatus::done, 3, 10, 5.0f, 0.1f, ""},
+        VariantCase{
+            "processed_only",
+            block("a", range("5.0", "5.2", "0.1"),
+                  "loop_\n _pd_proc_intensity_total\n _pd_calc_intensity_total\n" + kThreeRows),
+            1, ConversionStatus::done, 3, 10, 5.0f, 0.1f, "intensities are processed"},
+        VariantCase{
+            "time_of_flight",
+            block("a", "",
+                  "loop_ _pd_meas_time_of_flight\n _pd_meas_intensity_total\n" + kThreeRows),
+            1, ConversionStatus::not_available, 0, 0, 0, 0,
+            "time-of-flight data (_pd_meas_time_of_flight)"},
+        VariantCase{"no_intensity_loop", block("a", range("5.0", "5.2", "0.1"), ""), 1,
+                    ConversionStatus::not_available, 0, 0, 0, 0, "has no loop of"},
+        VariantCase{
+            "two_blocks",
+            block("a", range("5.0", "5.2", "0.1"), kGsasNames + kGsasRows.substr(0, 126)) +
+                block("b", range("7.0", "7.1", "0.1"), kGsasNames + "5(1) 0 0 0\n6(1) 0 0 0\n"),
+            1, ConversionStatus::done, 3, 29, 5.0f, 0.1f,
+            "holds 2 powder data blocks; block 1 converted"},
+        VariantCase{
+            "two_blocks_second",
+            block("a", range("5.0", "5.2", "0.1"), kGsasNames + kGsasRows.substr(0, 126)) +
+                block("b", range("7.0", "7.1", "0.1"), kGsasNames + "5(1) 0 0 0\n6(1) 0 0 0\n"),
+            2, ConversionStatus::done, 2, 5, 7.0f, 0.1f,
+            "holds 2 powder data blocks; block 2 converted"},
+        VariantCase{"no_such_block",
+                    block("a", range("5.0", "5.2", "0.1"), kGsasNames + kGsasRows.substr(0, 126)),
+                    2, ConversionStatus::not_available, 0, 0, 0, 0, "there is no block 2"},
+        VariantCase{"angle_column_without_range",
+                    block("a", "",
+                          "loop_\n\t_pd_meas_2theta_scan\n\t_pd_meas_intensity_total\n"
+                          "10.000 5\n10.014 6\n10.029 7\n10.043 8\n"),
+                    1, ConversionStatus::done, 4, 5, 10.0f, 0.014333333f, ""},
+        VariantCase{"angle_column_half_a_step_off",
+                    block("a", "",
+                          "loop_\n\t_pd_meas_2theta_scan\n\t_pd_meas_intensity_total\n"
+                          "10.00 5\n10.15 6\n10.20 7\n10.30 8\n"),
+                    1, ConversionStatus::record_error, 0, 0, 0, 0,
+                    "point 2 of the intensity loop: 2theta 10.15 is off the even grid"},
+        VariantCase{"angle_column_off_the_range",
+                    block("a", range("5.0", "5.2", "0.1"),
+                          "loop_\n_pd_meas_2theta_scan\n_pd_meas_intensity_total\n"
+                          "5.0 1\n5.1 2\n5.3 3\n"),
+                    1, ConversionStatus::record_error, 0, 0, 0, 0,
+                    "2theta 5.3 is off the even grid"},
+        VariantCase{"more_rows_than_the_range",
+                    block("a", range("5.0", "5.1", "0.1"),
+                          "loop_\n _pd_meas_intensity_total\n10\n20\n30\n40\n"),
+                    1, ConversionStatus::done, 2, 10, 5.0f, 0.1f, "the last 2 were left out"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GsasCif, PointCountKeepsTheLastPoint) {
@@ -334,14 +440,19 @@ INSTANTIATE_TEST_SUITE_P(
                        "  2 'Cu K\\a~2~'  1.544300(5)  0.5\n",
                        1.5405f, 1.5443f, 0.5f},
         // Other names that begin like the wavelength's are not it.
-        WavelengthCase{"longer_names",
-                       "_diffrn_radiation_wavelength_id 1\n"
-                       "_diffrn_radiation_wavelength.value 1.5\n",
-                       9.0f, 9.0f, 9.0f},
-        WavelengthCase{"dotted_loop",
+        WavelengthCase{"longer_names", "_diffrn_radiation_wavelength_id 1\n", 9.0f, 9.0f, 9.0f},
+        WavelengthCase{"cif2_single", "_diffrn_radiation_wavelength.value 1.5\n", 1.5f, 0.0f, 0.0f},
+        WavelengthCase{"cif2_loop",
                        "loop_\n_diffrn_radiation_wavelength.id\n"
                        "_diffrn_radiation_wavelength.value\n0 1.5405\n1 1.5443\n",
-                       9.0f, 9.0f, 9.0f},
+                       1.5405f, 1.5443f, 0.5f},
+        // An emission profile: the two heaviest lines are alpha1 and alpha2.
+        WavelengthCase{"cif2_five_line_profile",
+                       "loop_\n_diffrn_radiation_wavelength.id\n_diffrn_radiation_wavelength.wt\n"
+                       "_diffrn_radiation_wavelength.value\n0 0.5691 1.5405960\n"
+                       "1 0.0159 1.5347530\n2 0.0762 1.5410580\n3 0.2517 1.5444100\n"
+                       "4 0.0871 1.5447210\n",
+                       1.540596f, 1.54441f, 0.2517f / 0.5691f},
         WavelengthCase{"unknown", item("_diffrn_radiation_wavelength", "?"), 9.0f, 9.0f, 9.0f}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -370,52 +481,6 @@ TEST(GsasCif, TitleLines) {
         }
     }
 }
-
-// The real files: the first data block, as xyconv reads it.
-struct SampleCase {
-    const char* path;
-    ConversionStatus status;
-    int points = 0;
-    float first = 0.0f;
-    float last = 0.0f;
-    float lambda1 = 0.0f;
-};
-
-void PrintTo(const SampleCase& c, std::ostream* os) {
-    *os << c.path;
-}
-
-class CifSample : public ::testing::TestWithParam<SampleCase> {};
-
-TEST_P(CifSample, ReadsLikeXyconv) {
-    const SampleCase& c = GetParam();
-    QELDA_SAMPLE_OR_SKIP(path, c.path);
-    Bench b;
-    ASSERT_EQ(b.read(gsas_cif_codec, testing::read_file(path), path.filename().string()), c.status);
-    if (c.status != ConversionStatus::done) return;
-    const PowderPattern& r = b.r();
-    EXPECT_EQ(r.point_count, c.points);
-    EXPECT_EQ(r.intensity(1), c.first);
-    EXPECT_EQ(r.intensity(c.points), c.last);
-    EXPECT_FLOAT_EQ(r.lambda1, c.lambda1);
-    EXPECT_FLOAT_EQ(r.lambda2, 0.0f);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Samples, CifSample,
-    ::testing::Values(
-        // Values at column 34, a title in a text field of its own lines.
-        SampleCase{"pdcif/1517474.cif", ConversionStatus::done, 3296, 5540, 797, 2.0785f},
-        // Four histograms; 4.002 to 43.998 by 0.003 is 13333 points.
-        SampleCase{"pdcif/ic0111177.cif", ConversionStatus::done, 13333, 29, 49, 1.15f},
-        // The intensity loop is commented out: no data.
-        SampleCase{"pdcif/1829.cif", ConversionStatus::premature_end},
-        // Time of flight: no 2-theta range.
-        SampleCase{"pdcif/ic034984fsi20030819_115442.cif", ConversionStatus::record_error},
-        // CIF 2.0 names: no measured intensity loop.
-        SampleCase{"pdcif/second_short.cif", ConversionStatus::premature_end},
-        // An explicit 2-theta column and no range.
-        SampleCase{"pdcif/single_one.cif", ConversionStatus::record_error}));
 
 }  // namespace
 }  // namespace qelda

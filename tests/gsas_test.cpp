@@ -82,14 +82,11 @@ INSTANTIATE_TEST_SUITE_P(
                  ConversionStatus::done, 3, 5, true},
         ReadCase{"no_const", gsas_file("BANK 1 2720 680 RALF 82585. 66. 82585. 0.00080 ALT", {}),
                  ConversionStatus::not_available, 2, 0, false},
-        ReadCase{"fxye_cons", gsas_file("BANK 1 23699 23699 CONS 49.900 0.100 0 0 FXYE", {}),
-                 ConversionStatus::not_available, 2, 0, false},
-        ReadCase{"record_before_bank",
-                 gsas_file("# constant wavelength, see below", {"BANK 1 5 1 CONST 1000 5 ESD"}),
-                 ConversionStatus::not_available, 2, 0, false},
+        ReadCase{
+            "record_before_bank",
+            gsas_file("# constant wavelength, see below", {"BANK 1 5 1 CONST 1000 5 ESD", kEsd1}),
+            ConversionStatus::done, 4, 5, true},
         ReadCase{"const_with_alt_form", gsas_file("BANK 1 5 2 CONST 1000 5 0 0 ALT", {}),
-                 ConversionStatus::not_available, 2, 0, false},
-        ReadCase{"const_with_fxye_form", gsas_file("BANK 1 5 5 CONST 1000 5 0 0 FXYE", {}),
                  ConversionStatus::not_available, 2, 0, false},
         ReadCase{"nothing_after_const", gsas_file("BANK 1 5 1 CONST", {kEsd1}),
                  ConversionStatus::record_error, 2, 0, false},
@@ -116,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"zero_points", gsas_file("BANK 1 0 0 CONST 1000 5 ESD", {}),
                  ConversionStatus::done, 2, 0, true},
         ReadCase{"empty_file", "", ConversionStatus::premature_end, 0, 0, false},
-        ReadCase{"title_only", "Quartz\r\n", ConversionStatus::premature_end, 1, 0, false},
+        ReadCase{"title_only", "Quartz\r\n", ConversionStatus::not_available, 1, 0, false},
         ReadCase{"data_ends_early", gsas_file("BANK 1 12 3 CONST 1000 5 ESD", {kEsd1, kEsd1}),
                  ConversionStatus::premature_end, 4, 0, true},
         ReadCase{"letter_in_data",
@@ -173,6 +170,107 @@ TEST(GsasRead, BankNumbersAndEnd) {
     EXPECT_EQ(b.r().count_time, 0.0f);
     EXPECT_EQ(b.r().lambda1, 1.5405f);
 }
+
+// The variants of real files: lines before the BANK record, other binnings and
+// data forms, several banks, and counts that disagree with the BANK record.
+struct VariantCase {
+    const char* name;
+    std::string content;
+    int32_t scan;
+    ConversionStatus status;
+    int32_t points;      // on success
+    float last, sigma;   // intensity and sigma of the last point, on success
+    const char* phrase;  // in the reason, or on success in the warnings ("" for none)
+};
+
+void PrintTo(const VariantCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GsasVariants : public ::testing::TestWithParam<VariantCase> {};
+
+TEST_P(GsasVariants, ReadOrRefuseWithReason) {
+    const VariantCase& c = GetParam();
+    Bench b;
+    b.ws.options.scan = c.scan;
+    ASSERT_EQ(b.read(gsas_codec, c.content, "scan.gsa"), c.status) << b.ws.failure_reason;
+    std::string said = b.ws.failure_reason;
+    for (const auto& w : b.ws.warnings) said += w;
+    EXPECT_NE(said.find(c.phrase), std::string::npos) << said;
+    if (std::string_view(c.phrase).empty()) {
+        EXPECT_EQ(said, "");
+    }
+    if (c.status != ConversionStatus::done) return;
+    EXPECT_EQ(b.r().point_count, c.points);
+    EXPECT_EQ(b.r().intensity(c.points), c.last);
+    EXPECT_EQ(b.r().sigma(c.points), c.sigma);
+}
+
+const std::string kFxyeBank = "BANK 1 3 3 CONS 1000.0 5.0 0 0 FXYE";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, GsasVariants,
+    ::testing::Values(
+        VariantCase{"instrument_parameter_line",
+                    gsas_file("Instrument parameter file:bt1demo.ins",
+                              {"BANK  1 5 1 CONST 300.00 5.00 0 0 ESD", kEsd1}),
+                    1, ConversionStatus::done, 5, 500, 22.4f, ""},
+        VariantCase{"comments_and_time_map_before_bank",
+                    gsas_file("# a comment",
+                              {"TIME_MAP 1 7 1 0 2 1 4", "BANK 1 5 1 CONST 1000 5 ESD", kEsd1}),
+                    1, ConversionStatus::done, 5, 500, 22.4f, ""},
+        VariantCase{"no_bank_record", gsas_file("# only comments", {"    100.0"}), 1,
+                    ConversionStatus::not_available, 0, 0, 0, "has no BANK record"},
+        VariantCase{"time_map", gsas_file("BANK 1 7550 755 TIME_MAP 1 STD 00000000", {}), 1,
+                    ConversionStatus::not_available, 0, 0, 0, "time-of-flight data (TIME_MAP"},
+        VariantCase{"ralf", gsas_file("BANK 1 2720 680 RALF 82585. 66. 82585. 0.0008 ALT", {}), 1,
+                    ConversionStatus::not_available, 0, 0, 0, "time-of-flight data (RALF"},
+        VariantCase{"slog", gsas_file("BANK 1 100 20 SLOG 1000 20000 0.001 0 FXYE", {}), 1,
+                    ConversionStatus::not_available, 0, 0, 0, "time-of-flight data (SLOG"},
+        VariantCase{"alt_under_const", gsas_file("BANK 1 5 2 CONST 1000 5 0 0 ALT", {}), 1,
+                    ConversionStatus::not_available, 0, 0, 0, "ALT form"},
+        VariantCase{"fxye",
+                    gsas_file(kFxyeBank, {"1000.0 10 1.5", " 1005.0  20  2.5", "1010.0 30 3.5"}), 1,
+                    ConversionStatus::done, 3, 30, 3.5f, ""},
+        VariantCase{"fxy",
+                    gsas_file("BANK 1 3 3 CONST 1000 5 0 0 FXY", {"1000 10", "1005 20", "1010 30"}),
+                    1, ConversionStatus::done, 3, 30, 0, ""},
+        VariantCase{"fxye_half_step_off",
+                    gsas_file(kFxyeBank, {"1000.0 10 1", "1007.5 20 2", "1010.0 30 3"}), 1,
+                    ConversionStatus::record_error, 0, 0, 0,
+                    "line 4: 2theta 10.075 is off the even grid"},
+        VariantCase{"fxye_rounded_angles",
+                    gsas_file("BANK 1 3 3 CONS 1000.0 3.3333 0 0 FXYE",
+                              {"1000.0 10 1", "1003.3 20 2", "1006.7 30 3"}),
+                    1, ConversionStatus::done, 3, 30, 3, ""},
+        VariantCase{"fxye_rows_fewer", gsas_file(kFxyeBank, {"1000.0 10 1", "1005.0 20 2"}), 1,
+                    ConversionStatus::premature_end, 0, 0, 0, "with 2 of the 3 points"},
+        VariantCase{"fxye_row_without_esd", gsas_file(kFxyeBank, {"1000.0 10 1", "1005.0 20"}), 1,
+                    ConversionStatus::record_error, 0, 0, 0, "line 4: the line holds 2 values"},
+        VariantCase{"fxye_not_a_number", gsas_file(kFxyeBank, {"1000.0 10 1", "1005.0 NaN 2"}), 1,
+                    ConversionStatus::record_error, 0, 0, 0, "'NaN' is not a number"},
+        VariantCase{
+            "fxye_rows_more",
+            gsas_file(kFxyeBank, {"1000.0 10 1", "1005.0 20 2", "1010.0 30 3", "1015.0 40 4"}), 1,
+            ConversionStatus::done, 3, 30, 3, "more data than the BANK record announces"},
+        VariantCase{"esd_record_short",
+                    gsas_file("BANK 1 10 2 CONST 1000 5 ESD", {kEsd1, "   100.0    10.0"}), 1,
+                    ConversionStatus::record_error, 0, 0, 0, "holds 2 of the 10 values"},
+        VariantCase{
+            "two_banks_first",
+            gsas_file("BANK 1 5 1 CONST 1000 5 ESD", {kEsd1, "BANK 2 3 3 CONS 1000 5 0 0 FXYE",
+                                                      "1000 1 1", "1005 2 1", "1010 3 1"}),
+            1, ConversionStatus::done, 5, 500, 22.4f, "holds 2 banks; bank 1 converted"},
+        VariantCase{
+            "two_banks_second",
+            gsas_file("BANK 1 5 1 CONST 1000 5 ESD", {kEsd1, "BANK 2 3 3 CONS 1000 5 0 0 FXYE",
+                                                      "1000 1 1", "1005 2 1", "1010 3 1"}),
+            2, ConversionStatus::done, 3, 3, 1, "holds 2 banks; bank 2 converted"},
+        VariantCase{"no_such_bank", gsas_file("BANK 1 5 1 CONST 1000 5 ESD", {kEsd1}), 2,
+                    ConversionStatus::not_available, 0, 0, 0, "holds 1 bank; there is no bank 2"},
+        VariantCase{"descending", gsas_file("BANK 1 5 1 CONST 1000 -5 ESD", {kEsd1}), 1,
+                    ConversionStatus::done, 5, 500, 22.4f, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Plain fields are a counter number in two columns and a count in six: " 1   220".
 TEST(GsasRead, PlainCountsWithoutCounterNumbers) {
@@ -379,79 +477,6 @@ TEST(GsasWrite, TitleStaysOneRecord) {
 
 // --- Real files ----------------------------------------------------------------
 
-struct SampleCase {
-    const char* file;
-    int32_t points;
-    float start, step;
-    float first, last;  // intensity(1) and intensity(points)
-    double sum;         // of intensity(1..points)
-    float first_sigma, last_sigma;
-    double sigma_sum;  // 0 for the plain form
-};
-
-void PrintTo(const SampleCase& c, std::ostream* os) {
-    *os << c.file;
-}
-
-class GsasSamples : public ::testing::TestWithParam<SampleCase> {};
-
-TEST_P(GsasSamples, ReadsWhatTheFileStates) {
-    const SampleCase& c = GetParam();
-    QELDA_SAMPLE_OR_SKIP(path, std::string("gsas/") + c.file);
-    Bench b;
-    ASSERT_EQ(b.read(gsas_codec, read_file(path), c.file), ConversionStatus::done);
-    const PowderPattern& r = b.r();
-    EXPECT_EQ(r.point_count, c.points);
-    EXPECT_FLOAT_EQ(r.two_theta_start, c.start);
-    EXPECT_FLOAT_EQ(r.two_theta_step, c.step);
-    EXPECT_EQ(r.intensity(1), c.first);
-    EXPECT_EQ(r.intensity(c.points), c.last);
-    double sum = 0.0, sigma_sum = 0.0;
-    for (int32_t i = 1; i <= c.points; ++i) {
-        sum += r.intensity(i);
-        sigma_sum += r.sigma(i);
-    }
-    // Whole counts add up exactly; decimal ones within float rounding.
-    EXPECT_NEAR(sum, c.sum, c.sum * 1e-7);
-    EXPECT_NEAR(sigma_sum, c.sigma_sum, c.sigma_sum * 1e-7);
-    EXPECT_EQ(r.sigma(1), c.first_sigma);
-    EXPECT_EQ(r.sigma(c.points), c.last_sigma);
-}
-
-// The expected numbers were taken from the files with a separate column cutter.
-INSTANTIATE_TEST_SUITE_P(
-    Const, GsasSamples,
-    ::testing::Values(
-        SampleCase{"105870-pe-GaPO4_ed.gsas", 2250, 0.01f, 0.02f, 0, 354, 1354495, 0, 0, 0},
-        SampleCase{"A_SI3N4.XRA", 5500, 10.0f, 0.02f, 77, 197, 916844, 0, 0, 0},
-        SampleCase{"FAP.XRA", 5753, 15.0f, 0.02f, 609, 0, 1827364, 0, 0, 0},
-        SampleCase{"PBSO4.CWN", 2919, 10.0f, 0.05f, 220, 450, 1097617, 0, 0, 0},
-        SampleCase{"2amino.gda", 16001, 6.0f, 0.002f, 492.1f, 1772.1f, 13816143.4, 25.9f, 44.9f,
-                   544667.3},
-        SampleCase{"Er2Ge2O7_op2112_Ge113_0p5K.gss", 2459, 2.025f, 0.05f, 786.91f, 214.37f,
-                   755879.26, 26.94f, 15.51f, 24497.49},
-        SampleCase{"LaMnO3_50k.gsas", 3296, 3.0f, 0.05f, 523, 681, 1410261, 48, 34, 69075}));
-
-TEST(GsasSamplesRefused, OtherBinningsAndShortFiles) {
-    struct Case {
-        const char* file;
-        const char* message;
-    };
-    for (const Case& c : {Case{"11bmb_0842.fxye", "THIS DATA FORMAT NOT YET AVAILABLE"},
-                          Case{"11bmb_8341.fxye", "THIS DATA FORMAT NOT YET AVAILABLE"},
-                          Case{"6719.dat", "THIS DATA FORMAT NOT YET AVAILABLE"},
-                          Case{"sf6_190gsas.dat", "THIS DATA FORMAT NOT YET AVAILABLE"},
-                          Case{"PrSrMnO.gda", "UNEXPECTED END OF FILE"}}) {
-        QELDA_SAMPLE_OR_SKIP(path, std::string("gsas/") + c.file);
-        Bench b;
-        ASSERT_EQ(b.ws.input().open(path.string()), Outcome::done);
-        b.memory_output();
-        const auto result = run_conversion(b.ws, FormatId::gsas, FormatId::gsas);
-        EXPECT_FALSE(result.succeeded()) << c.file;
-        EXPECT_EQ(b.ui.last_failure(), c.message) << c.file;
-    }
-}
-
 // A real plain file written in our ESD form and read back keeps every count.
 TEST(GsasSamplesRoundTrip, PlainFileThroughOurWriter) {
     QELDA_SAMPLE_OR_SKIP(path, "gsas/PBSO4.CWN");
@@ -467,6 +492,32 @@ TEST(GsasSamplesRoundTrip, PlainFileThroughOurWriter) {
     for (int32_t i = 1; i <= 2919; ++i) {
         ASSERT_EQ(back.r().intensity(i), b.r().intensity(i)) << i;
         ASSERT_NEAR(back.r().sigma(i), std::sqrt(b.r().intensity(i)), 0.005) << i;
+    }
+}
+
+// A descending scan: GSAS binning runs upwards and refuses it; UXD and Stoe raw
+// state start and step and keep it.
+TEST(DescendingScan, RefusedOrKept) {
+    struct Case {
+        CodecRoutine codec;
+        ConversionStatus status;
+    };
+    for (const Case& c : {Case{gsas_codec, ConversionStatus::too_large},
+                          Case{siemens_uxd_codec, ConversionStatus::done},
+                          Case{stoe_raw_codec, ConversionStatus::done}}) {
+        Bench b;
+        fill_scan(b.r(), 5, 40.0f, -0.02f);
+        std::string written;
+        ASSERT_EQ(b.write(c.codec, written), c.status);
+        if (c.status != ConversionStatus::done) {
+            EXPECT_NE(b.ws.failure_reason.find("descends"), std::string::npos);
+            continue;
+        }
+        Bench back;
+        ASSERT_EQ(back.read(c.codec, written), ConversionStatus::done);
+        EXPECT_EQ(back.r().point_count, 5);
+        EXPECT_FLOAT_EQ(back.r().two_theta_start, 40.0f);
+        EXPECT_FLOAT_EQ(back.r().two_theta_step, -0.02f);
     }
 }
 

@@ -18,7 +18,7 @@ using testing::ScratchDir;
 struct FormatFiles {
     FormatId id;
     const char* sample_dir;  // under ../shared/samples, or ""
-    const char* extension;   // of our examples/
+    const char* extension;   // of our examples/, or "" for none
 };
 
 const FormatFiles kFiles[] = {
@@ -26,7 +26,7 @@ const FormatFiles kFiles[] = {
     {FormatId::stoe_raw, "stoe_raw", ".raw"}, {FormatId::siemens_uxd, "uxd", ".uxd"},
     {FormatId::scintag_ard, "", ".ard"},      {FormatId::dbw, "dbws_like", ".dbw"},
     {FormatId::stoe_ascii, "", ".asc"},       {FormatId::philips_udf, "udf", ".udf"},
-    {FormatId::gsas_cif, "pdcif", ".cif"},
+    {FormatId::gsas_cif, "pdcif", ".cif"},    {FormatId::bruker_raw, "bruker_raw", ""},
 };
 
 bool acceptable(ConversionStatus s) {
@@ -77,9 +77,37 @@ std::string random_bytes(std::size_t n, unsigned seed) {
     return s;
 }
 
+void put_u32(std::string& s, std::size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// Bruker RAW headers whose counts and lengths point far past the end of the file.
+std::string bruker_v3_absurd() {
+    std::string f("RAW1.01");
+    f.resize(712 + 304 + 64, '\0');
+    put_u32(f, 12, 0xFFFFFFFFu);         // ranges
+    put_u32(f, 712, 304);                // range header length
+    put_u32(f, 712 + 4, 0x7FFFFFFFu);    // points
+    put_u32(f, 712 + 252, 4);            // bytes per point
+    put_u32(f, 712 + 256, 0xFFFFFFF0u);  // supplementary records
+    return f;
+}
+std::string bruker_v4_absurd() {
+    std::string f("RAW4.00");
+    f.resize(61 + 160 + 64, '\0');
+    put_u32(f, 61, 160);  // a range header
+    f.replace(61 + 32, 14, "Locked Coupled");
+    put_u32(f, 61 + 88, 0xFFFFFFFFu);   // points
+    put_u32(f, 61 + 136, 4);            // bytes per point
+    put_u32(f, 61 + 140, 0xFFFFFFFFu);  // the range's own segments
+    return f;
+}
+
 std::vector<std::pair<std::string, std::string>> hostile_contents() {
     const std::string digits400 = std::string(400, '7');
     return {
+        {"bruker raw v3 absurd offsets", bruker_v3_absurd()},
+        {"bruker raw v4 absurd offsets", bruker_v4_absurd()},
         {"empty", ""},
         {"binary", random_bytes(4096, 1)},
         {"binary-large", random_bytes(70000, 2)},
@@ -101,11 +129,16 @@ TEST(HostileInput, EveryFormatSurvivesEveryHostileFile) {
             read_and_write_all(b, f.id, content, what);
 }
 
-// Cuts the file after every line (at most ~300 cuts for large files) and, for
-// Stoe raw, at every 512-byte block.
-std::vector<std::size_t> cut_points(const std::string& content, bool binary) {
+// Cuts the file after every line (at most ~300 cuts for large files); for Stoe
+// raw at every 512-byte block; for Bruker raw at every 7th byte of the headers
+// and every 509th after.
+std::vector<std::size_t> cut_points(const std::string& content, FormatId id) {
     std::vector<std::size_t> cuts;
-    if (binary) {
+    if (id == FormatId::bruker_raw) {
+        for (std::size_t at = 0; at < content.size(); at += at < 2048 ? 7 : 509) cuts.push_back(at);
+        return cuts;
+    }
+    if (id == FormatId::stoe_raw) {
         for (std::size_t at = 0; at < content.size(); at += 512) cuts.push_back(at);
         cuts.push_back(content.size() - 1);
         return cuts;
@@ -131,7 +164,7 @@ TEST(HostileInput, TruncatedFilesFailCleanly) {
         const auto examples = std::filesystem::path(QELDA_SOURCE_DIR) / "examples";
         if (std::filesystem::exists(examples))
             for (const auto& e : std::filesystem::directory_iterator(examples))
-                if (e.path().extension() == f.extension) paths.push_back(e.path());
+                if (*f.extension && e.path().extension() == f.extension) paths.push_back(e.path());
         if (*f.sample_dir) {
             if (auto dir = testing::sample(f.sample_dir))
                 for (const auto& e : std::filesystem::directory_iterator(*dir))
@@ -140,7 +173,7 @@ TEST(HostileInput, TruncatedFilesFailCleanly) {
         for (const auto& p : paths) {
             ++files;
             const std::string content = read_file(p);
-            for (std::size_t cut : cut_points(content, f.id == FormatId::stoe_raw))
+            for (std::size_t cut : cut_points(content, f.id))
                 read_and_write_all(b, f.id, content.substr(0, cut),
                                    p.filename().string() + " cut at " + std::to_string(cut));
         }

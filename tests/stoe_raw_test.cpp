@@ -286,10 +286,10 @@ TEST(StoeRawRead, RangeHeaderPointerAndBlockCounts) {
     set16(f, 496, 0);
     cases.push_back({"only the total at 474", f});
     f = scan_file(200);
-    f.replace(0, 8, "RAW1.01 ");
+    f.replace(0, 8, "RAW_1.06");
     set16(f, 496, 3);
     f += std::string(512, '\x7F');  // counts after the last point are discarded
-    cases.push_back({"other magic text, one block more", f});
+    cases.push_back({"other version, one block more", f});
     for (const Case& c : cases) {
         Bench b;
         ASSERT_EQ(b.read(stoe_raw_codec, c.file), ConversionStatus::done) << c.what;
@@ -300,17 +300,33 @@ TEST(StoeRawRead, RangeHeaderPointerAndBlockCounts) {
     }
 }
 
-TEST(StoeRawRead, PointsTheBlocksDoNotCoverAreZero) {
+// The signature, and points that the data blocks do not cover.
+TEST(StoeRawRead, RefusesOtherFilesAndMissingCounts) {
+    struct Case {
+        const char* what;
+        std::string file;
+        ConversionStatus status;
+        const char* phrase;
+    };
+    std::vector<Case> cases;
+    for (const char* bruker : {"RAW1.01", "RAW4.00", "RAW2", "RAW "}) {
+        std::string f = scan_file(10);
+        f.replace(0, 8, std::string(bruker) + std::string(8 - std::string(bruker).size(), '\0'));
+        cases.push_back(
+            {bruker, f, ConversionStatus::not_available, "is a Bruker RAW file (it begins '"});
+    }
+    cases.push_back({"other first bytes", "PK\x03\x04" + scan_file(10).substr(4),
+                     ConversionStatus::not_available, "not a Stoe raw file"});
     std::string f = scan_file(300).substr(0, kData + 512);
     set16(f, 496, 1);
-    set16(f, kRange + 34, 40000);  // more than an int16 holds: the low 16 bits
-    Bench b;
-    b.r().intensity.fill(99.0f);
-    ASSERT_EQ(b.read(stoe_raw_codec, f), ConversionStatus::done);
-    ASSERT_EQ(b.r().point_count, 40000);
-    EXPECT_EQ(b.r().intensity(128), 1128.0f);
-    EXPECT_EQ(b.r().intensity(129), 0.0f);
-    EXPECT_EQ(b.r().intensity(40000), 0.0f);
+    cases.push_back({"more points than the blocks hold", f, ConversionStatus::record_error,
+                     "announces 300 points, but its 1 data blocks hold 128 counts"});
+    for (const Case& c : cases) {
+        Bench b;
+        EXPECT_EQ(b.read(stoe_raw_codec, c.file, "scan.raw"), c.status) << c.what;
+        EXPECT_NE(b.ws.failure_reason.find(c.phrase), std::string::npos)
+            << c.what << ": " << b.ws.failure_reason;
+    }
 }
 
 TEST(StoeRawRead, TitleEndsAtNulAndLosesControlCharacters) {
