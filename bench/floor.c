@@ -8,11 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static char *slurp(const char *path, size_t *size) {
+static char* slurp(const char* path, size_t* size) {
     int fd = open(path, O_RDONLY);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) return NULL;
-    char *buf = malloc((size_t)st.st_size + 1);
+    char* buf = malloc((size_t)st.st_size + 1);
     size_t done = 0;
     ssize_t n;
     while (buf && (n = read(fd, buf + done, (size_t)st.st_size - done)) > 0) done += (size_t)n;
@@ -21,11 +21,11 @@ static char *slurp(const char *path, size_t *size) {
     return buf;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 4) return fprintf(stderr, "usage: floor INPUT EXPECTED OUTPUT\n"), 2;
     size_t in_size = 0, out_size = 0;
-    char *in = slurp(argv[1], &in_size);
-    char *out = slurp(argv[2], &out_size);
+    char* in = slurp(argv[1], &in_size);
+    char* out = slurp(argv[2], &out_size);
     if (!in || !out) return 1;
     char temp[4096];
     snprintf(temp, sizeof temp, "%s.floor-%d.tmp", argv[3], (int)getpid());
