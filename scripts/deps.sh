@@ -11,6 +11,7 @@ packages=(
   libfmt-dev                    # text output of qelda-convert
   qt6-base-dev                  # the window (Qt 6 Widgets)
   qt6-charts-dev                # the pattern plot of the dataset dialog
+  libqt6opengl6-dev             # Qt6Charts' CMake package needs Qt6OpenGL (not a Debian dependency)
   libpugixml-dev                # XML of XRDML, BRML and RASX files
   libminizip-dev zlib1g-dev     # zip archives (BRML, RASX), read in memory
   fonts-dejavu-core             # a font for the window, also offscreen

@@ -93,6 +93,16 @@ QRect DialogBaseUnits::to_pixels(int x_units, int y_units, int cx_units, int cy_
             mul_div(cy_units, y, 8)};
 }
 
+int caption_width(const QString& caption) {
+    // The window manager draws the caption in a font of its own, often larger
+    // than the program's: a bold font of at least 12 pixels, and a sixth more.
+    QFont title = QApplication::font();
+    title.setBold(true);
+    if (QFontMetrics(title).height() < 14) title.setPixelSize(12);
+    const QFontMetrics fm(title);
+    return fm.horizontalAdvance(caption) * 7 / 6 + 5 * fm.height() + 24;
+}
+
 QFont template_font(const DialogTemplate& t) {
     QFont font(qstr(t.font_family), t.font_points);
     font.setStyleHint(QFont::SansSerif);
@@ -110,7 +120,8 @@ TemplateDialog::TemplateDialog(const DialogTemplate& t, QWidget* parent)
     setFont(template_font(t));
     units_ = DialogBaseUnits::of(font());
     const QRect client = units_.to_pixels(0, 0, t.cx, t.cy);
-    setFixedSize(client.size());
+    // Wider than the template when the caption needs it; the controls keep their places.
+    setFixedSize(std::max(client.width(), caption_width(windowTitle())), client.height());
 }
 
 bool TemplateDialog::build_controls(const DialogTemplate& t) {

@@ -38,6 +38,10 @@ struct DialogBaseUnits {
 // family it does not have).
 QFont template_font(const DialogTemplate& t);
 
+// The width a window needs for its caption to be read whole: the caption in a
+// bold title font, with room for the window's icon and its boxes.
+int caption_width(const QString& caption);
+
 class TemplateDialog : public QDialog {
     Q_OBJECT
 

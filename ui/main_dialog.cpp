@@ -1,18 +1,27 @@
 #include "ui/main_dialog.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
 #include <QTimer>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QLineEdit>
-
+#include "core/batch_plan.h"
 #include "core/driver.h"
+#include "formats/detect.h"
+#include "ui/batch_dialog.h"
 #include "ui/qt_text.h"
+#include "ui/result_dialogs.h"
 
 namespace qelda::ui {
 namespace {
@@ -53,7 +62,104 @@ class Chooser : public QFileDialog {
     }
 };
 
+// The one local file of a drag, or empty.
+QString dragged_file(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
+    const QUrl url = data->urls().first();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+// Lets a file be dropped on the input row of the main dialog.
+class InputDrop : public QObject {
+  public:
+    InputDrop(TemplateDialog* dialog, MainDialog* main) : QObject(dialog), main_(main) {
+        dialog->setAcceptDrops(true);
+        dialog->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const auto type = event->type();
+        if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+            return false;
+        auto* drop = static_cast<QDropEvent*>(event);
+        auto* dialog = static_cast<TemplateDialog*>(watched);
+        const QWidget* row = dialog->control(1000);  // the "Input File" group
+        const QString file = dragged_file(drop->mimeData());
+        const bool on_row = row != nullptr && !file.isEmpty() &&
+                            row->geometry().contains(drop->position().toPoint());
+        if (type == QEvent::DragEnter) {
+            // Entering elsewhere is accepted too, so that moves over the row are seen.
+            if (file.isEmpty()) return false;
+            drop->acceptProposedAction();
+            return true;
+        }
+        if (!on_row) {
+            drop->ignore();
+            return true;
+        }
+        drop->acceptProposedAction();
+        if (type == QEvent::Drop) main_->drop_input(to_path(file));
+        return true;
+    }
+
+  private:
+    MainDialog* main_;
+};
+
+bool has_suffix(std::string_view name, std::string_view suffix) {
+    if (name.size() <= suffix.size() || name[name.size() - suffix.size() - 1] != '.') return false;
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        const char c = name[name.size() - suffix.size() + i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+// Joins texts (GCC 12 warns wrongly about chains of operator+ on strings).
+std::string joined(std::initializer_list<std::string_view> parts) {
+    std::string text;
+    for (const std::string_view p : parts) text.append(p);
+    return text;
+}
+
+std::string folder_of(const std::string& path) {
+    const auto cut = path.find_last_of('/');
+    if (cut == std::string::npos) return ".";
+    return cut == 0 ? "/" : path.substr(0, cut);
+}
+
 }  // namespace
+
+FormatId preselected_format(const std::string& path, Direction direction) {
+    const std::string_view name = file_name_part(path);
+    for (const std::string_view xy : {"xy", "xye", "xyd"})
+        if (has_suffix(name, xy)) return FormatId::ascii_xy;
+    const FormatId by_name = detect_format(extension_chars(name), direction);
+    if (direction == Direction::output ||
+        (by_name != FormatId::none && by_name != FormatId::stoe_raw))
+        return by_name;
+    const ContentGuess guess = detect_file(path);
+    return guess.format != FormatId::none && find_format(guess.format) != nullptr ? guess.format
+                                                                                  : by_name;
+}
+
+std::string output_problem(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return "is a folder, not a file";
+        if (!S_ISREG(st.st_mode)) return "is not a regular file";
+        if (::access(path.c_str(), W_OK) != 0)
+            return joined({"cannot be written: ", std::strerror(errno)});
+    }
+    const std::string folder = folder_of(path);
+    if (::stat(folder.c_str(), &st) != 0) return joined({"folder ", folder, " does not exist"});
+    if (!S_ISDIR(st.st_mode)) return joined({folder, " is not a folder"});
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return joined({"folder ", folder, " cannot be written: ", std::strerror(errno)});
+    return {};
+}
 
 QStringList chooser_filters(Direction direction) {
     // Windows' "*.*" matches every name; in Qt it would hide names without a
@@ -84,6 +190,18 @@ bool MainDialog::build(int template_id) {
     d.attach(id::reset, [this] { reset_selection(); });
     d.attach(id::convert, [this] { convert(); });
     // Exit gets no action: a push button without one ends the dialog.
+    // The batch button to the right of the buttons' row, in a strip added to
+    // the dialog, so that the template's controls keep their places.
+    const DialogBaseUnits u = d.base_units();
+    const QRect batch_box = u.to_pixels(250, 100, 48, 15);
+    auto* batch = new QPushButton(QStringLiteral("Batch\u2026"), &d);
+    batch->setObjectName(QStringLiteral("batch"));
+    batch->setToolTip(QStringLiteral("Convert many files at once"));
+    batch->setAutoDefault(false);
+    batch->setGeometry(batch_box);
+    d.setFixedWidth(std::max(d.width(), batch_box.right() + u.x * 2));
+    QObject::connect(batch, &QPushButton::clicked, &d, [this] { open_batch(); });
+    new InputDrop(&d, this);
     ui_.set_owner(dialog_.get());
     ui_.set_reset([this] { reset_selection(); });
     return true;
@@ -106,7 +224,8 @@ std::optional<std::string> MainDialog::run_chooser(Direction direction, std::str
         chooser.setFileMode(QFileDialog::ExistingFile);
         chooser.setOption(QFileDialog::ReadOnly);
     } else {
-        // A new name is accepted (the file is created), an existing one without a warning.
+        // A new name is accepted (nothing is created until a conversion succeeds),
+        // an existing one without a warning.
         chooser.setFileMode(QFileDialog::AnyFile);
         chooser.setOption(QFileDialog::DontConfirmOverwrite);
     }
@@ -126,19 +245,24 @@ std::optional<std::string> MainDialog::run_chooser(Direction direction, std::str
     return buffer;
 }
 
-void MainDialog::choose_input_file() {
+bool MainDialog::take_input(const std::string& path) {
     ConversionSession& s = ws_.session();
-    if (s.input_ready) input_buffer_ = s.input_path;
-    const auto path = run_chooser(Direction::input, input_buffer_, s.input_format);
-    if (!path) return;
-    if (ws_.input().open(*path) != Outcome::done) {
+    if (s.output_ready && same_file(path, s.output_path)) {
         ui_.show_failure(fixed_text(kMsgOpenInput, kFailureMessageLength),
-                         *path + ": " + ws_.input().problem());
-        reset_selection();
-        return;
+                         joined({file_name_part(path),
+                                 " is the chosen output file; a file cannot be converted onto "
+                                 "itself"}));
+        return false;
     }
-    s.input_path = *path;
+    if (ws_.input().open(path) != Outcome::done) {
+        ui_.show_failure(fixed_text(kMsgOpenInput, kFailureMessageLength),
+                         joined({path, ": ", ws_.input().problem()}));
+        reset_selection();
+        return false;
+    }
+    s.input_path = path;
     s.input_ready = true;
+    return true;
 }
 
 void MainDialog::choose_output_file() {
@@ -155,13 +279,32 @@ void MainDialog::choose_output_file() {
         // The earlier output file is no longer open: the row must not show it.
         if (dropped_earlier) {
             dialog_->set_text(id::output_name, QString::fromLatin1(kNoFileSelected));
+            dialog_->control(id::output_name)->setToolTip(QString());
             update_convert_button();
         }
         return;
     }
-    if (ws_.output().open(*path, /*create_now=*/true) != Outcome::done) {
+    // Never onto the input: the measured file would be replaced.
+    if (s.input_ready && same_file(*path, s.input_path)) {
         ui_.show_failure(fixed_text(kMsgOpenOutput, kFailureMessageLength),
-                         *path + ": " + ws_.output().commit_error());
+                         joined({file_name_part(*path),
+                                 " is the input file; converting onto it would replace the "
+                                 "measured data: choose another output file"}));
+        if (dropped_earlier) {
+            dialog_->set_text(id::output_name, QString::fromLatin1(kNoFileSelected));
+            dialog_->control(id::output_name)->setToolTip(QString());
+            update_convert_button();
+        }
+        return;
+    }
+    // Nothing is created now: the file comes into being when a conversion
+    // into it succeeds. What would stop that is told at once.
+    std::string problem = output_problem(*path);
+    if (problem.empty() && ws_.output().open(*path, /*create_now=*/false) != Outcome::done)
+        problem = ws_.output().commit_error();
+    if (!problem.empty()) {
+        ui_.show_failure(fixed_text(kMsgOpenOutput, kFailureMessageLength),
+                         joined({*path, ": ", problem}));
         reset_selection();
         return;
     }
@@ -170,22 +313,38 @@ void MainDialog::choose_output_file() {
 }
 
 void MainDialog::select_input() {
-    choose_input_file();
     ConversionSession& s = ws_.session();
-    if (!s.input_ready) return;
-    dialog_->set_text(id::input_name, from_path(file_name_part(s.input_path)));
-    const FormatId detected = detect_format(extension_chars(s.input_path), Direction::input);
+    if (s.input_ready) input_buffer_ = s.input_path;
+    const auto path = run_chooser(Direction::input, input_buffer_, s.input_format);
+    if (path && take_input(*path)) show_input();
+}
+
+void MainDialog::drop_input(const std::string& path) {
+    input_buffer_ = path;
+    if (take_input(path)) show_input();
+}
+
+void MainDialog::show_input() {
+    const ConversionSession& s = ws_.session();
+    show_file_name(*dialog_, id::input_name, s.input_path);
+    const FormatId detected = preselected_format(s.input_path, Direction::input);
     if (detected != FormatId::none)
         dialog_->select_entry(id::input_list, static_cast<int>(detected));
     update_convert_button();
+}
+
+void MainDialog::open_batch() {
+    BatchDialog batch(ui_, dialog_.get());
+    if (!table_.empty()) batch.set_conversion_table(table_);
+    batch.exec();
 }
 
 void MainDialog::select_output() {
     choose_output_file();
     ConversionSession& s = ws_.session();
     if (!s.output_ready) return;
-    dialog_->set_text(id::output_name, from_path(file_name_part(s.output_path)));
-    const FormatId detected = detect_format(extension_chars(s.output_path), Direction::output);
+    show_file_name(*dialog_, id::output_name, s.output_path);
+    const FormatId detected = preselected_format(s.output_path, Direction::output);
     if (detected != FormatId::none)
         dialog_->select_entry(id::output_list, static_cast<int>(detected));
     update_convert_button();
@@ -208,8 +367,10 @@ void MainDialog::reset_selection() {
     s.output_format = static_cast<FormatId>(0);
     s.input_ready = false;
     s.output_ready = false;
-    dialog_->set_text(id::input_name, QString::fromLatin1(kNoFileSelected));
-    dialog_->set_text(id::output_name, QString::fromLatin1(kNoFileSelected));
+    for (const int row : {id::input_name, id::output_name}) {
+        dialog_->set_text(row, QString::fromLatin1(kNoFileSelected));
+        dialog_->control(row)->setToolTip(QString());
+    }
     dialog_->enable(id::convert, false);
     dialog_->select_entry(id::input_list, 1);
     dialog_->select_entry(id::output_list, 1);
@@ -261,13 +422,17 @@ double milliseconds_since_process_start() {
 
 }  // namespace
 
-int run_program(int template_id, std::FILE* console) {
+int run_program(int template_id, std::FILE* console, const std::string& input) {
     WindowInteraction ui(console);
     Workspace ws(ui);
     MainDialog main(ws, ui);
     if (!main.build(template_id)) {
         ui.report_missing_dialog();
         return 1;
+    }
+    if (!input.empty()) {
+        main.dialog()->show();
+        main.drop_input(input);
     }
     // Benchmark hook: with QELDA_STARTUP_PROBE set, print the milliseconds from
     // the start of the process to the first turn of the event loop after the

@@ -1,6 +1,6 @@
 // Dialog 101, the converter: the two file rows with their choosers and format
 // lists, Convert, Reset and Exit. Choosing a file opens it at once on its unit
-// and preselects its format from the extension; Convert runs the same
+// and preselects its format from its name (or content); Convert runs the same
 // run_conversion as the command line; after every conversion the selection is
 // cleared.
 #pragma once
@@ -29,6 +29,17 @@ inline constexpr const char* kChooserDefaultSuffix = "dat";
 inline constexpr const char* kInputChooserName = "input_chooser";
 inline constexpr const char* kOutputChooserName = "output_chooser";
 
+// The format a file's name selects: .xy, .xye and .xyd give Ascii x-y, and
+// otherwise the three characters after the first "." of the file name (not of
+// its folders) as the format table says. For an input whose name selects
+// nothing, or "RAW" (which two makers use), the content decides when it can.
+FormatId preselected_format(const std::string& path, Direction direction);
+
+// Why a file cannot become the output, in lower case, or empty when it can: its
+// folder must exist and be writable (the file is written beside itself and
+// renamed), and an existing file must be a writable file.
+std::string output_problem(const std::string& path);
+
 // The chooser filters of a direction, "description (pattern)", "All Files"
 // first, then the formats of the list in order.
 QStringList chooser_filters(Direction direction);
@@ -54,12 +65,17 @@ class MainDialog {
     void update_convert_button();
     void reset_selection();
     void convert();
+    // A file dropped on the input row: chosen as if through Select.
+    void drop_input(const std::string& path);
+    // Opens the batch dialog.
+    void open_batch();
 
     // Tests give a table of their own codecs; by default Convert runs formats().
     void set_conversion_table(std::span<const FormatInfo> table) noexcept { table_ = table; }
 
   private:
-    void choose_input_file();
+    bool take_input(const std::string& path);
+    void show_input();
     void choose_output_file();
     // Runs a chooser; the returned path, or nothing when the user cancels.
     std::optional<std::string> run_chooser(Direction direction, std::string& buffer,
@@ -76,7 +92,8 @@ class MainDialog {
 
 // The program: builds dialog `template_id` as the main dialog and runs it.
 // When it cannot be built, writes "Error: dialog not found" on `console` and
-// returns 1.
-int run_program(int template_id = kMainDialog, std::FILE* console = stderr);
+// returns 1. A non-empty `input` is chosen as the input file first.
+int run_program(int template_id = kMainDialog, std::FILE* console = stderr,
+                const std::string& input = {});
 
 }  // namespace qelda::ui

@@ -28,10 +28,42 @@ constexpr NumberBox kXyInputBoxes[] = {
      "Type a whole number of lines here, such as 0."},
 };
 
-void mark(QLineEdit* edit, const char* refusal) {
-    const bool refused = refusal != nullptr;
+// A wavelength or ratio typed without a decimal point reads as hundred-
+// thousandths ("2" as 0.00002); only "0" (no alpha2) is meant that way. A
+// negative one is no wavelength or ratio at all. Empty when the text is fine.
+QString wavelength_refusal(const QString& typed, bool ratio) {
+    const QString t = typed.trimmed();
+    if (t.startsWith(QLatin1Char('-')))
+        return ratio ? QStringLiteral("The intensity ratio cannot be negative.")
+                     : QStringLiteral("A wavelength cannot be negative.");
+    QString digits = t.startsWith(QLatin1Char('+')) ? t.mid(1) : t;
+    if (digits.isEmpty() || digits.contains(QLatin1Char('.'))) return {};
+    for (const QChar c : digits)
+        if (!c.isDigit()) return {};
+    QString stripped = digits;
+    while (stripped.size() > 1 && stripped.startsWith(QLatin1Char('0'))) stripped.remove(0, 1);
+    if (stripped == QLatin1String("0")) return {};
+    // What the box would read: the digits as hundred-thousandths.
+    QString read = digits.rightJustified(6, QLatin1Char('0'));
+    read.insert(read.size() - 5, QLatin1Char('.'));
+    while (read.size() > 7 && read.startsWith(QLatin1Char('0'))) read.remove(0, 1);
+    const QString meant = stripped.size() == 1
+                              ? stripped + QStringLiteral(".0")
+                              : stripped.left(1) + QLatin1Char('.') + stripped.mid(1);
+    return QStringLiteral("Type %1: %2 without a point reads as %3.").arg(meant, digits, read);
+}
+
+// Why a box is refused, or empty when it reads.
+QString refusal_of(const NumberBox& b, const QString& text) {
+    if (!prompt_box_reads(b.box, to_bytes(text))) return QString::fromLatin1(b.refusal);
+    if (b.box == PromptBox::wavelength) return wavelength_refusal(text, b.id == id::ratio_box);
+    return {};
+}
+
+void mark(QLineEdit* edit, const QString& refusal) {
+    const bool refused = !refusal.isEmpty();
     edit->setProperty(kRefusedProperty, refused);
-    edit->setToolTip(refused ? QString::fromLatin1(refusal) : QString());
+    edit->setToolTip(refusal);
     edit->setStyleSheet(refused ? QStringLiteral("QLineEdit { background: #ffd8d8; }") : QString());
 }
 
@@ -40,27 +72,26 @@ void mark(QLineEdit* edit, const char* refusal) {
 void refuse_bad_numbers(TemplateDialog& d, std::span<const NumberBox> boxes) {
     for (const NumberBox& b : boxes) {
         if (auto* edit = d.control_as<QLineEdit>(b.id))
-            QObject::connect(edit, &QLineEdit::textEdited, edit, [edit] { mark(edit, nullptr); });
+            QObject::connect(edit, &QLineEdit::textEdited, edit, [edit] { mark(edit, {}); });
     }
     TemplateDialog* dialog = &d;
     d.set_close_check([dialog, boxes] {
         QLineEdit* first = nullptr;
-        const char* first_refusal = nullptr;
+        QString first_refusal;
         for (const NumberBox& b : boxes) {
             auto* edit = dialog->control_as<QLineEdit>(b.id);
             if (edit == nullptr) continue;
-            const bool reads = prompt_box_reads(b.box, to_bytes(edit->text()));
-            mark(edit, reads ? nullptr : b.refusal);
-            if (!reads && first == nullptr) {
+            const QString refusal = refusal_of(b, edit->text());
+            mark(edit, refusal);
+            if (!refusal.isEmpty() && first == nullptr) {
                 first = edit;
-                first_refusal = b.refusal;
+                first_refusal = refusal;
             }
         }
         if (first == nullptr) return true;
         first->setFocus();
         first->selectAll();
-        QToolTip::showText(first->mapToGlobal(QPoint(0, first->height())),
-                           QString::fromLatin1(first_refusal), first);
+        QToolTip::showText(first->mapToGlobal(QPoint(0, first->height())), first_refusal, first);
         return false;
     });
 }

@@ -29,6 +29,10 @@ std::unique_ptr<TemplateDialog> make_failure_dialog(std::string_view failure_mes
 // Adds a word-wrapped note below the controls of the template, growing the
 // dialog to hold it.
 void add_note_below(TemplateDialog& dialog, const QString& object_name, const QString& text);
+// Shows the file name of `path` in a field: elided in the middle with "…" when
+// it is too long for the field, the full path as the field's tooltip.
+void show_file_name(TemplateDialog& dialog, int id, const std::string& path);
+
 // 1021 the count line, 1024 and 1025 the file names of the two paths.
 std::unique_ptr<TemplateDialog> make_success_dialog(const PowderPattern& record,
                                                     const ConversionSession& session,

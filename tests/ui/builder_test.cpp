@@ -62,7 +62,10 @@ void BuilderTest::controls_sit_at_their_dialog_units() {
         QVERIFY(d != nullptr);
         const DialogBaseUnits u = d->base_units();
         QVERIFY(u.x > 0 && u.y > 0);
-        QCOMPARE(d->size(), u.to_pixels(0, 0, t.cx, t.cy).size());
+        // As the template says, or wider so that the caption fits.
+        const QSize client = u.to_pixels(0, 0, t.cx, t.cy).size();
+        QCOMPARE(d->height(), client.height());
+        QCOMPARE(d->width(), std::max(client.width(), caption_width(d->windowTitle())));
         for (const ControlTemplate& c : t.controls) {
             if (c.id == kNoId) continue;
             QWidget* w = d->control(c.id);

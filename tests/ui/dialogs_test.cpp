@@ -63,6 +63,8 @@ class DialogsTest : public QObject {
     void xy_input_prompt_data();
     void xy_input_prompt();
     void xy_input_prompt_refuses_what_does_not_read();
+    void wavelength_refusals_data();
+    void wavelength_refusals();
     void ascii_output_prompt_data();
     void ascii_output_prompt();
     void slit_warning_toggles();
@@ -189,8 +191,8 @@ void DialogsTest::wavelength_prompt_data() {
     QTest::newRow("alpha2 equal") << QStringList{"1.5405", "1.5405", "0.3"}
                                   << QList<float>{1.5405f, 1.5405f, 0.3f};
     QTest::newRow("all empty") << QStringList{"", "", ""} << QList<float>{0.0f, 0.0f, 0.0f};
-    QTest::newRow("no point: five decimals")
-        << QStringList{"15405", "2", keep} << QList<float>{0.15405f, 0.0f, 0.0f};
+    QTest::newRow("ratio 0 without a point")
+        << QStringList{keep, keep, "0"} << QList<float>{1.5405f, 1.5443f, 0.0f};
     QTest::newRow("beyond eight columns")
         << QStringList{"1.7890000xyz", "1.79", keep} << QList<float>{1.789f, 1.79f, 0.5f};
 }
@@ -245,6 +247,44 @@ void DialogsTest::wavelength_prompt_refuses_what_does_not_read() {
     QCOMPARE(desk.r().lambda1, 1.5406f);
     QCOMPARE(desk.r().lambda2, 1.5443f);
     QCOMPARE(desk.r().alpha_ratio, 0.25f);
+}
+
+void DialogsTest::wavelength_refusals_data() {
+    QTest::addColumn<int>("box");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("digits without a point")
+        << int(id::alpha1_box) << "15406"
+        << "Type 1.5406: 15406 without a point reads as 0.15406.";
+    QTest::newRow("a bare 2") << int(id::alpha2_box) << "2"
+                              << "Type 2.0: 2 without a point reads as 0.00002.";
+    QTest::newRow("ratio 1") << int(id::ratio_box) << "1"
+                             << "Type 1.0: 1 without a point reads as 0.00001.";
+    QTest::newRow("negative wavelength") << int(id::alpha1_box) << "-1"
+                                         << "A wavelength cannot be negative.";
+    QTest::newRow("negative ratio") << int(id::ratio_box) << "-0.5"
+                                    << "The intensity ratio cannot be negative.";
+}
+
+void DialogsTest::wavelength_refusals() {
+    QFETCH(int, box);
+    QFETCH(QString, typed);
+    QFETCH(QString, refusal);
+    Desk desk;
+    ModalScript script;
+    script.on("dialog105", [&](QDialog* d) {
+        type_into(d, box, typed);
+        click(d, id::ok);
+        QVERIFY(d->isVisible());
+        QVERIFY(refused(d, box));
+        QCOMPARE(d->findChild<QLineEdit*>(QString::number(box))->toolTip(), refusal);
+        type_into(d, box, "0.5");
+        click(d, id::ok);
+        QVERIFY(!d->isVisible());
+    });
+    ask_wavelengths(desk.ws);
+    QVERIFY(script.all_ran());
+    QVERIFY(!script.tripped());
 }
 
 void DialogsTest::xy_input_prompt_data() {

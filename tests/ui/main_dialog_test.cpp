@@ -2,8 +2,12 @@
 // and their preselection, Convert enabling, Reset, the failed opens and whole
 // conversions through the window.
 #include <QComboBox>
+#include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 
@@ -144,7 +148,11 @@ class MainDialogTest : public QObject {
     void convert_enabling();
     void reset();
     void cancelled_output_chooser_leaves_no_stale_selection();
-    void output_file_is_created_empty_and_an_existing_one_kept();
+    void output_file_is_not_created_and_an_existing_one_kept();
+    void the_input_is_never_the_output_data();
+    void the_input_is_never_the_output();
+    void long_names_are_elided_with_the_path_as_tooltip();
+    void a_file_dropped_on_the_input_row_is_chosen();
     void failed_opens_data();
     void failed_opens();
     void conversion_that_is_not_available();
@@ -237,16 +245,27 @@ void MainDialogTest::preselection_data() {
     QTest::addColumn<bool>("input");
     QTest::addColumn<int>("before");  // entry picked by hand first (0: none)
     QTest::addColumn<int>("entry");   // entry selected afterwards (0: none)
-    QTest::newRow("scan.UXD, any case") << "scan.UXD" << true << 0 << 5;
-    QTest::newRow("scan.gsa") << "scan.gsa" << true << 2 << 3;
-    QTest::newRow("scan.cif in") << "scan.cif" << true << 0 << 10;
-    QTest::newRow("first dot of the path") << "my.files/scan.raw" << true << 2 << 2;
-    QTest::newRow("no extension") << "scan" << true << 0 << 0;
-    QTest::newRow("unknown extension") << "scan.xyz" << true << 4 << 4;
-    QTest::newRow("out.DbW") << "out.DbW" << false << 0 << 7;
-    QTest::newRow("cif is not an output") << "out.cif" << false << 3 << 3;
-    QTest::newRow("asc is not an output") << "out.asc" << false << 0 << 0;
-    QTest::newRow("out.ard") << "out.ard" << false << 2 << 6;
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("scan.UXD, any case") << "scan.UXD" << true << 0 << 5 << QByteArray("1\n");
+    QTest::newRow("scan.gsa") << "scan.gsa" << true << 2 << 3 << QByteArray("1\n");
+    QTest::newRow("scan.cif in") << "scan.cif" << true << 0 << 10 << QByteArray("1\n");
+    QTest::newRow("a dot in a folder name")
+        << "my.files/scan.uxd" << true << 2 << 5 << QByteArray("1\n");
+    QTest::newRow("scan.xy") << "scan.xy" << true << 0 << 2 << QByteArray("1\n");
+    QTest::newRow("scan.XYE") << "scan.XYE" << true << 4 << 2 << QByteArray("1\n");
+    QTest::newRow("out.xyd") << "out.xyd" << false << 0 << 2 << QByteArray("1\n");
+    QTest::newRow("raw told by its content")
+        << "scan.raw" << true << 0 << 12 << QByteArray("RAW1.01\0\0\0", 10);
+    QTest::newRow("no extension, told by content")
+        << "scan" << true << 0 << 12 << QByteArray("RAW2\0\0\0\0", 8);
+    QTest::newRow("raw the content cannot tell")
+        << "scan.raw" << true << 0 << 4 << QByteArray("1\n");
+    QTest::newRow("no extension") << "scan" << true << 0 << 0 << QByteArray("1\n");
+    QTest::newRow("unknown extension") << "scan.xyz" << true << 4 << 4 << QByteArray("1\n");
+    QTest::newRow("out.DbW") << "out.DbW" << false << 0 << 7 << QByteArray("1\n");
+    QTest::newRow("cif is not an output") << "out.cif" << false << 3 << 3 << QByteArray("1\n");
+    QTest::newRow("asc is not an output") << "out.asc" << false << 0 << 0 << QByteArray("1\n");
+    QTest::newRow("out.ard") << "out.ard" << false << 2 << 6 << QByteArray("1\n");
 }
 
 void MainDialogTest::preselection() {
@@ -254,9 +273,11 @@ void MainDialogTest::preselection() {
     QFETCH(bool, input);
     QFETCH(int, before);
     QFETCH(int, entry);
+    QFETCH(QByteArray, content);
     Scratch dir;
     QVERIFY(dir.valid());
-    const QString path = dir.write(file, "1\n");
+    if (file.contains('/')) QVERIFY(QDir().mkpath(dir.path(file.section('/', 0, 0))));
+    const QString path = dir.write(file, content);
     Window w;
     const int list_id = input ? id::input_list : id::output_list;
     if (before != 0) w.pick(list_id, before);
@@ -323,17 +344,93 @@ void MainDialogTest::cancelled_output_chooser_leaves_no_stale_selection() {
     QVERIFY(none.seen().isEmpty());
 }
 
-void MainDialogTest::output_file_is_created_empty_and_an_existing_one_kept() {
+void MainDialogTest::output_file_is_not_created_and_an_existing_one_kept() {
     Scratch dir;
     QVERIFY(dir.valid());
     Window w;
     const QString fresh = dir.path("new.dat");
     QVERIFY(select_file(w, Direction::output, fresh));
-    QCOMPARE(contents(fresh), QByteArray());
+    QVERIFY(w.ws.session().output_ready);
+    QCOMPARE(contents(fresh), QByteArray("<absent>"));
     const QString old = dir.write("old.dat", "old contents\n");
     QVERIFY(select_file(w, Direction::output, old));  // no warning for an existing file
     QCOMPARE(contents(old), QByteArray("old contents\n"));
     QCOMPARE(w.ws.session().output_path, to_path(old));
+}
+
+void MainDialogTest::the_input_is_never_the_output_data() {
+    QTest::addColumn<bool>("input_first");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("output chosen as the input") << true << "ERROR OPENING OUTPUT DATA FILE";
+    QTest::newRow("input chosen as the output") << false << "ERROR OPENING INPUT DATA FILE";
+}
+
+void MainDialogTest::the_input_is_never_the_output() {
+    QFETCH(bool, input_first);
+    QFETCH(QString, message);
+    Scratch dir;
+    QVERIFY(dir.valid());
+    const QString scan = dir.write("scan.dat", "measured\n");
+    // Another spelling of the same file.
+    const QString again = dir.path("../") + QFileInfo(dir.path("")).fileName() + "/scan.dat";
+    Window w;
+    QVERIFY(select_file(w, input_first ? Direction::input : Direction::output, scan));
+    ModalScript failure;
+    QString shown, reason;
+    failure.on("dialog103", [&](QDialog* d) {
+        shown = text_of(d, id::message);
+        reason = d->findChild<QLabel*>("reason")->text();
+        click(d, id::ok);
+    });
+    QVERIFY(select_file(w, input_first ? Direction::output : Direction::input, again));
+    QVERIFY(failure.all_ran());
+    QCOMPARE(shown, message);
+    QVERIFY2(reason.startsWith("scan.dat is the "), qPrintable(reason));
+    // The first choice stands, the second was not taken.
+    QCOMPARE(w.ws.session().input_ready, input_first);
+    QCOMPARE(w.ws.session().output_ready, !input_first);
+    QVERIFY(!w.convert_enabled());
+    QCOMPARE(contents(scan), QByteArray("measured\n"));
+}
+
+void MainDialogTest::long_names_are_elided_with_the_path_as_tooltip() {
+    Scratch dir;
+    QVERIFY(dir.valid());
+    const QString name = "sample_" + QString(60, 'x') + "_end.uxd";
+    const QString path = dir.write(name, "1\n");
+    Window w;
+    QVERIFY(select_file(w, Direction::input, path));
+    auto* field = w.d().control_as<QLabel>(id::input_name);
+    const QString shown = field->text();
+    QVERIFY2(
+        shown.startsWith("sample_") && shown.endsWith("_end.uxd") && shown.contains(QChar(0x2026)),
+        qPrintable(shown));
+    QVERIFY(field->fontMetrics().horizontalAdvance(shown) <= field->contentsRect().width());
+    QCOMPARE(field->toolTip(), path);
+    click(&w.d(), id::reset);
+    QVERIFY(field->toolTip().isEmpty());
+}
+
+void MainDialogTest::a_file_dropped_on_the_input_row_is_chosen() {
+    Scratch dir;
+    QVERIFY(dir.valid());
+    const QString path = dir.write("dropped.uxd", "1\n");
+    Window w;
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    auto drop_at = [&](QPoint at) {
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&w.d(), &enter);
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&w.d(), &drop);
+    };
+    drop_at(w.d().control(id::output_name)->geometry().center());  // the output row takes none
+    QVERIFY(!w.ws.session().input_ready);
+    QVERIFY(!w.ws.session().output_ready);
+    drop_at(w.d().control(id::input_name)->geometry().center());
+    QVERIFY(w.ws.session().input_ready);
+    QCOMPARE(text_of(&w.d(), id::input_name), QStringLiteral("dropped.uxd"));
+    QCOMPARE(w.list(id::input_list)->currentIndex() + 1, 5);
 }
 
 void MainDialogTest::failed_opens_data() {
@@ -391,7 +488,7 @@ void MainDialogTest::conversion_that_is_not_available() {
     QCOMPARE(script.seen(), QStringList{"dialog103"});  // no dataset, no prompt
     QCOMPARE(shown, QStringLiteral("THIS DATA FORMAT NOT YET AVAILABLE"));
     verify_start_state(w, 0);
-    QCOMPARE(contents(out), QByteArray());  // as the chooser left it
+    QCOMPARE(contents(out), QByteArray("<absent>"));  // nothing created
     QVERIFY(!w.ws.input().is_open());
 }
 

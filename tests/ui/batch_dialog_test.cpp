@@ -1,0 +1,191 @@
+// The batch dialog: three files converted (one failing) and each reported, the
+// prompts asked once for the whole batch, and the plans that are refused.
+#include <QComboBox>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTest>
+
+#include "core/codec_guard.h"
+#include "core/prompts.h"
+#include "core/record_io.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/batch_dialog.h"
+
+using namespace qelda;
+using namespace qelda::ui;
+using qelda::ui::testing::click;
+using qelda::ui::testing::ModalScript;
+using qelda::ui::testing::Scratch;
+
+namespace {
+
+// Reads one intensity per line after asking for the wavelengths; writes the
+// title and one intensity per line.
+ConversionStatus asking_codec(Workspace& ws, CodecMode mode) noexcept {
+    return guard_codec(ws, [&] {
+        static const Layout kValue("(F10.0)");
+        static const Layout kTitle("(A60)");
+        PowderPattern& r = ws.record();
+        if (mode == CodecMode::write) {
+            write_record(ws.output(), kTitle, {r.title});
+            for (int32_t i = 1; i <= r.point_count; ++i)
+                write_record(ws.output(), kValue, {r.intensity(i)});
+            return ConversionStatus::done;
+        }
+        ask_wavelengths(ws);
+        r.point_count = 0;
+        float value = 0;
+        while (read_record(ws.input(), kValue, {value}) == Outcome::done)
+            r.intensity(++r.point_count) = value;
+        if (r.point_count == 0) return ws.fail(ConversionStatus::premature_end, "no counts");
+        r.two_theta_start = 10.0f;
+        r.two_theta_step = 0.02f;
+        r.two_theta_end = 10.0f + 0.02f * static_cast<float>(r.point_count - 1);
+        return ConversionStatus::done;
+    });
+}
+
+const FormatInfo kTestTable[] = {
+    {FormatId::ascii_xy, "Ascii x-y", "DAT", "", "", "xy", asking_codec, true, true, true},
+};
+
+struct Batch {
+    WindowInteraction ui;
+    BatchDialog dialog{ui};
+    Batch() { dialog.set_conversion_table(kTestTable); }
+    QString cell(int row, int column) { return dialog.table()->item(row, column)->text(); }
+    bool run() {
+        QSignalSpy done(&dialog, &BatchDialog::batch_finished);
+        return dialog.start() && done.wait(10000);
+    }
+};
+
+QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
+}
+
+}  // namespace
+
+class BatchDialogTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void three_files_one_failing_prompts_asked_once();
+    void cancel_stops_before_the_next_file();
+    void real_samples_detected_per_file();
+    void refused_plans_data();
+    void refused_plans();
+};
+
+void BatchDialogTest::three_files_one_failing_prompts_asked_once() {
+    Scratch dir;
+    QVERIFY(dir.valid());
+    QVERIFY(QDir().mkpath(dir.path("out")));
+    Batch b;
+    b.dialog.add_files(
+        {dir.write("a.xy", "5\n7\n"), dir.write("b.xy", ""), dir.write("c.txt", "1\n2\n3\n")});
+    b.dialog.add_files({dir.path("a.xy")});  // listed once
+    QCOMPARE(b.dialog.table()->rowCount(), 3);
+    b.dialog.set_input_format(FormatId::ascii_xy);
+    b.dialog.set_output_format(FormatId::ascii_xy);
+    b.dialog.set_output_folder(dir.path("out"));
+    ModalScript script;
+    script.on("dialog105", [&](QDialog* d) {
+        qelda::ui::testing::type_into(d, id::alpha1_box, "0.7093");
+        click(d, id::ok);
+    });
+    QVERIFY(b.run());
+    QVERIFY(script.all_ran());
+    QCOMPARE(script.seen(), QStringList{"dialog105"});  // once, for the first file
+    const QStringList outcomes{b.cell(0, BatchDialog::outcome_column),
+                               b.cell(1, BatchDialog::outcome_column),
+                               b.cell(2, BatchDialog::outcome_column)};
+    QCOMPARE(outcomes, (QStringList{"converted", "failed", "converted"}));
+    QCOMPARE(b.cell(0, BatchDialog::points_column), QStringLiteral("2"));
+    QCOMPARE(b.cell(2, BatchDialog::points_column), QStringLiteral("3"));
+    QCOMPARE(b.cell(1, BatchDialog::reason_column), QStringLiteral("no counts"));
+    QCOMPARE(b.dialog.status(), QStringLiteral("2 of 3 files converted."));
+    // Each file keeps its own title; nothing is written for the failed one.
+    QVERIFY(contents(dir.path("out/a.dat")).startsWith("a.xy "));
+    QVERIFY(contents(dir.path("out/c.dat")).startsWith("c.txt "));
+    QCOMPARE(contents(dir.path("out/b.dat")), QByteArray("<absent>"));
+}
+
+void BatchDialogTest::cancel_stops_before_the_next_file() {
+    Scratch dir;
+    QVERIFY(dir.valid());
+    Batch b;
+    b.dialog.add_files({dir.write("a.xy", "5\n"), dir.write("b.xy", "6\n")});
+    b.dialog.set_input_format(FormatId::ascii_xy);
+    b.dialog.set_output_format(FormatId::ascii_xy);
+    b.dialog.answer_prompts_with({});
+    QSignalSpy done(&b.dialog, &BatchDialog::batch_finished);
+    QVERIFY(b.dialog.start());
+    b.dialog.cancel();
+    QVERIFY(done.wait(10000));
+    QCOMPARE(b.cell(0, BatchDialog::outcome_column), QStringLiteral("cancelled"));
+    QCOMPARE(b.cell(1, BatchDialog::outcome_column), QStringLiteral("cancelled"));
+    QCOMPARE(b.dialog.status(), QStringLiteral("0 of 2 files converted; cancelled."));
+    QCOMPARE(contents(dir.path("a.dat")), QByteArray("<absent>"));
+}
+
+void BatchDialogTest::real_samples_detected_per_file() {
+    const QDir samples(QStringLiteral(QELDA_SAMPLES_DIR));
+    const QStringList files{samples.filePath("uxd/BT86_.UXD"), samples.filePath("uxd/sample1.uxd"),
+                            samples.filePath("udf/ZEOLITE.UDF")};
+    for (const QString& f : files)
+        if (!QFileInfo::exists(f)) QSKIP("the sample files are absent");
+    Scratch dir;
+    QVERIFY(dir.valid());
+    WindowInteraction ui;
+    BatchDialog batch(ui);  // the real format table
+    batch.add_files(files);
+    const QStringList detected{batch.table()->item(0, BatchDialog::format_column)->text(),
+                               batch.table()->item(2, BatchDialog::format_column)->text()};
+    QCOMPARE(detected, (QStringList{"Siemans uxd", "Phillips udf"}));
+    batch.set_output_format(FormatId::gsas);
+    batch.set_output_folder(dir.path(""));
+    batch.answer_prompts_with({});
+    QSignalSpy done(&batch, &BatchDialog::batch_finished);
+    ModalScript none;
+    QVERIFY(batch.start() && done.wait(20000));
+    QVERIFY(none.seen().isEmpty());
+    for (int row = 0; row < 3; ++row) {
+        QVERIFY2(batch.table()->item(row, BatchDialog::outcome_column)->text() == "converted",
+                 qPrintable(batch.table()->item(row, BatchDialog::reason_column)->text()));
+        QVERIFY(batch.table()->item(row, BatchDialog::points_column)->text().toInt() > 100);
+    }
+    QCOMPARE(QDir(dir.path("")).entryList(QDir::Files).size(), 3);
+}
+
+void BatchDialogTest::refused_plans_data() {
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<bool>("beside");  // outputs beside the inputs, else in one folder
+    QTest::newRow("two inputs onto one output") << QStringList{"s.xy", "s.txt"} << false;
+    QTest::newRow("an output that is an input") << QStringList{"s.dat"} << true;
+}
+
+void BatchDialogTest::refused_plans() {
+    QFETCH(QStringList, files);
+    QFETCH(bool, beside);
+    Scratch dir;
+    QVERIFY(dir.valid());
+    Batch b;
+    QStringList paths;
+    for (const QString& f : files) paths << dir.write(f, "measured\n");
+    b.dialog.add_files(paths);
+    b.dialog.set_input_format(FormatId::ascii_xy);
+    b.dialog.set_output_format(FormatId::ascii_xy);
+    b.dialog.set_output_folder(beside ? QString() : dir.path(""));
+    ModalScript none;
+    QVERIFY(!b.dialog.start());
+    QVERIFY(!b.dialog.running());
+    QVERIFY2(b.dialog.status().startsWith("Nothing converted: "), qPrintable(b.dialog.status()));
+    QVERIFY(none.seen().isEmpty());
+    for (const QString& p : paths) QCOMPARE(contents(p), QByteArray("measured\n"));
+}
+
+QTEST_MAIN(BatchDialogTest)
+#include "batch_dialog_test.moc"

@@ -1,0 +1,471 @@
+#include "ui/batch_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <optional>
+
+#include "core/driver.h"
+#include "core/workspace.h"
+#include "formats/registry.h"
+#include "ui/main_dialog.h"
+#include "ui/qt_text.h"
+
+namespace qelda::ui {
+
+// The interaction of a batch: each prompt is asked through the window the first
+// time a file needs it, and its answers are replayed for every later file with
+// the file's own title. Failures and successes go to the table, not to dialogs;
+// the dataset dialog opens only when asked for.
+class BatchPrompts final : public Interaction {
+  public:
+    explicit BatchPrompts(WindowInteraction& window) : window_(window) {}
+
+    bool show_each = false;
+    // Forgets the answers; with `preset`, answers every prompt from it.
+    void clear(const std::optional<ScriptedInteraction::Answers>& preset) {
+        const bool asked = preset.has_value();
+        asked_wavelengths_ = asked_xy_ = asked_ascii_ = asked_slit_ = asked;
+        replay_ = asked ? ScriptedInteraction(*preset) : ScriptedInteraction();
+        replay_.answers().title_given = false;
+    }
+
+    void show_dataset_parameters(const PowderPattern& record,
+                                 std::span<const std::string> warnings) override {
+        if (show_each) window_.show_dataset_parameters(record, warnings);
+    }
+    void show_failure(std::string_view, std::string_view) override {}
+    void show_success(const PowderPattern&, const ConversionSession&) override {}
+    void reset_selection() override {}
+
+    WavelengthEntries wavelength_prompt() override {
+        if (!asked_wavelengths_) {
+            replay_.answers().wavelengths = window_.wavelength_prompt();
+            asked_wavelengths_ = true;
+        }
+        return replay_.wavelength_prompt();
+    }
+    XyInputEntries xy_input_prompt(std::string_view current_title) override {
+        if (!asked_xy_) {
+            asked_xy_ = true;
+            XyInputEntries e = window_.xy_input_prompt(current_title);
+            auto& a = replay_.answers();
+            a.count_time = e.count_time;
+            a.header_lines = e.header_lines;
+            a.read_sigma = e.read_sigma;
+            return e;
+        }
+        return replay_.xy_input_prompt(current_title);
+    }
+    AsciiOutputEntries ascii_output_prompt(std::string_view current_title) override {
+        if (!asked_ascii_) {
+            asked_ascii_ = true;
+            AsciiOutputEntries e = window_.ascii_output_prompt(current_title);
+            replay_.answers().write_title = e.write_title;
+            replay_.answers().write_sigma = e.write_sigma;
+            return e;
+        }
+        return replay_.ascii_output_prompt(current_title);
+    }
+    bool slit_prompt() override {
+        if (!asked_slit_) {
+            replay_.answers().slit_correction = window_.slit_prompt();
+            asked_slit_ = true;
+        }
+        return replay_.slit_prompt();
+    }
+
+  private:
+    WindowInteraction& window_;
+    ScriptedInteraction replay_;  // titles not given: each file keeps its own
+    bool asked_wavelengths_ = false;
+    bool asked_xy_ = false;
+    bool asked_ascii_ = false;
+    bool asked_slit_ = false;
+};
+
+namespace {
+
+constexpr int kFormatRole = Qt::UserRole;
+
+QString format_text(FormatId id) {
+    const FormatInfo* f = find_format(id);
+    return f != nullptr ? from_bytes(f->list_text) : QString();
+}
+
+QStringList local_files(const QMimeData* data) {
+    QStringList files;
+    if (data == nullptr || !data->hasUrls()) return files;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) files << url.toLocalFile();
+    return files;
+}
+
+}  // namespace
+
+BatchDialog::BatchDialog(WindowInteraction& ui, QWidget* parent)
+    : QDialog(parent), ui_(ui), prompts_(std::make_unique<BatchPrompts>(ui)), table_(formats()) {
+    setObjectName(QStringLiteral("batch_dialog"));
+    setWindowTitle(QStringLiteral("QELDA 2.01: Batch conversion"));
+    setAcceptDrops(true);
+
+    auto* top = new QVBoxLayout(this);
+    auto* hint = new QLabel(
+        QStringLiteral("Input files (add them, or drop them here). Each is read as the format "
+                       "detected from its name and content, or as the one chosen for all."),
+        this);
+    hint->setWordWrap(true);
+    top->addWidget(hint);
+
+    table_widget_ = new QTableWidget(0, 5, this);
+    table_widget_->setObjectName(QStringLiteral("files"));
+    table_widget_->setHorizontalHeaderLabels({QStringLiteral("File"), QStringLiteral("Format"),
+                                              QStringLiteral("Points"), QStringLiteral("Outcome"),
+                                              QStringLiteral("Reason")});
+    table_widget_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_widget_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_widget_->setTextElideMode(Qt::ElideMiddle);
+    table_widget_->setWordWrap(false);
+    table_widget_->verticalHeader()->hide();
+    QHeaderView* header = table_widget_->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(true);
+    table_widget_->setColumnWidth(file_column, 220);
+    table_widget_->setColumnWidth(format_column, 120);
+    table_widget_->setColumnWidth(points_column, 60);
+    table_widget_->setColumnWidth(outcome_column, 80);
+    top->addWidget(table_widget_, 1);
+
+    auto* list_row = new QHBoxLayout();
+    add_ = new QPushButton(QStringLiteral("Add files\u2026"), this);
+    add_->setObjectName(QStringLiteral("add"));
+    remove_ = new QPushButton(QStringLiteral("Remove"), this);
+    remove_->setObjectName(QStringLiteral("remove"));
+    list_row->addWidget(add_);
+    list_row->addWidget(remove_);
+    list_row->addStretch(1);
+    top->addLayout(list_row);
+
+    auto* grid = new QGridLayout();
+    input_format_ = new QComboBox(this);
+    input_format_->setObjectName(QStringLiteral("input_format"));
+    input_format_->addItem(QStringLiteral("Detected per file"),
+                           QVariant::fromValue(static_cast<int>(FormatId::none)));
+    output_format_ = new QComboBox(this);
+    output_format_->setObjectName(QStringLiteral("output_format"));
+    for (const FormatInfo& f : formats()) {
+        if (f.reads) input_format_->addItem(from_bytes(f.list_text), static_cast<int>(f.id));
+        if (f.in_output_list)
+            output_format_->addItem(from_bytes(f.list_text), static_cast<int>(f.id));
+    }
+    output_folder_ = new QLineEdit(this);
+    output_folder_->setObjectName(QStringLiteral("output_folder"));
+    output_folder_->setPlaceholderText(QStringLiteral("beside each input file"));
+    folder_ = new QPushButton(QStringLiteral("Folder\u2026"), this);
+    folder_->setObjectName(QStringLiteral("choose_folder"));
+    show_each_ = new QCheckBox(QStringLiteral("Show each pattern before it is written"), this);
+    show_each_->setObjectName(QStringLiteral("show_each"));
+    grid->addWidget(new QLabel(QStringLiteral("Input format:"), this), 0, 0);
+    grid->addWidget(input_format_, 0, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Output format:"), this), 1, 0);
+    grid->addWidget(output_format_, 1, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Output folder:"), this), 2, 0);
+    grid->addWidget(output_folder_, 2, 1);
+    grid->addWidget(folder_, 2, 2);
+    grid->addWidget(show_each_, 3, 1, 1, 2);
+    grid->setColumnStretch(1, 1);
+    top->addLayout(grid);
+
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("progress"));
+    progress_->setRange(0, 1);
+    progress_->setValue(0);
+    top->addWidget(progress_);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("status"));
+    status_->setWordWrap(true);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    top->addWidget(status_);
+
+    auto* buttons = new QHBoxLayout();
+    convert_ = new QPushButton(QStringLiteral("Convert all"), this);
+    convert_->setObjectName(QStringLiteral("convert_all"));
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setObjectName(QStringLiteral("cancel"));
+    close_ = new QPushButton(QStringLiteral("Close"), this);
+    close_->setObjectName(QStringLiteral("close"));
+    for (QPushButton* b : {add_, remove_, folder_, convert_, cancel_, close_})
+        b->setAutoDefault(false);
+    buttons->addStretch(1);
+    buttons->addWidget(convert_);
+    buttons->addWidget(cancel_);
+    buttons->addWidget(close_);
+    top->addLayout(buttons);
+
+    connect(add_, &QPushButton::clicked, this, [this] { choose_files(); });
+    connect(remove_, &QPushButton::clicked, this, [this] {
+        const auto rows = table_widget_->selectionModel()->selectedRows();
+        std::vector<int> sorted;
+        for (const auto& r : rows) sorted.push_back(r.row());
+        std::sort(sorted.rbegin(), sorted.rend());
+        for (const int r : sorted) table_widget_->removeRow(r);
+        update_controls();
+    });
+    connect(folder_, &QPushButton::clicked, this, [this] { choose_folder(); });
+    connect(convert_, &QPushButton::clicked, this, [this] { start(); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { cancel(); });
+    connect(close_, &QPushButton::clicked, this, [this] { reject(); });
+    resize(760, 460);
+    update_controls();
+}
+
+BatchDialog::~BatchDialog() {
+    if (running_) ui_.set_owner(previous_owner_);
+}
+
+void BatchDialog::add_files(const QStringList& paths) {
+    for (const QString& path : paths) {
+        const QString full = QFileInfo(path).absoluteFilePath();
+        bool listed = false;
+        for (int r = 0; r < table_widget_->rowCount() && !listed; ++r)
+            listed = table_widget_->item(r, file_column)->data(Qt::UserRole).toString() == full;
+        if (listed || QFileInfo(full).isDir()) continue;
+        const int row = table_widget_->rowCount();
+        table_widget_->insertRow(row);
+        auto* file = new QTableWidgetItem(QFileInfo(full).fileName());
+        file->setData(Qt::UserRole, full);
+        file->setToolTip(full);
+        table_widget_->setItem(row, file_column, file);
+        const FormatId detected = preselected_format(to_path(full), Direction::input);
+        auto* format = new QTableWidgetItem(
+            detected == FormatId::none ? QStringLiteral("not recognised") : format_text(detected));
+        format->setData(kFormatRole, static_cast<int>(detected));
+        table_widget_->setItem(row, format_column, format);
+        set_row(row, {}, {}, {});
+    }
+    update_controls();
+}
+
+void BatchDialog::set_input_format(FormatId id) {
+    input_format_->setCurrentIndex(std::max(0, input_format_->findData(static_cast<int>(id))));
+}
+
+void BatchDialog::set_output_format(FormatId id) {
+    output_format_->setCurrentIndex(std::max(0, output_format_->findData(static_cast<int>(id))));
+}
+
+void BatchDialog::set_output_folder(const QString& folder) {
+    output_folder_->setText(folder);
+}
+
+void BatchDialog::answer_prompts_with(const ScriptedInteraction::Answers& answers) {
+    preset_ = answers;
+}
+
+void BatchDialog::set_show_each(bool on) {
+    show_each_->setChecked(on);
+}
+
+QString BatchDialog::status() const {
+    return status_->text();
+}
+
+void BatchDialog::choose_files() {
+    QFileDialog chooser(this, QStringLiteral("Add Input Data Files"));
+    chooser.setObjectName(QStringLiteral("batch_chooser"));
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    chooser.setOption(QFileDialog::ReadOnly);
+    chooser.setFileMode(QFileDialog::ExistingFiles);
+    chooser.setNameFilters(chooser_filters(Direction::input));
+    if (chooser.exec() == QDialog::Accepted) add_files(chooser.selectedFiles());
+}
+
+void BatchDialog::choose_folder() {
+    QFileDialog chooser(this, QStringLiteral("Output Folder"));
+    chooser.setObjectName(QStringLiteral("folder_chooser"));
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setOption(QFileDialog::ShowDirsOnly);
+    if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty())
+        output_folder_->setText(chooser.selectedFiles().first());
+}
+
+bool BatchDialog::start() {
+    if (running_) return false;
+    const auto out_id = static_cast<FormatId>(output_format_->currentData().toInt());
+    const FormatInfo* out = find_format(out_id);
+    std::vector<std::string> inputs;
+    for (int r = 0; r < table_widget_->rowCount(); ++r)
+        inputs.push_back(
+            to_path(table_widget_->item(r, file_column)->data(Qt::UserRole).toString()));
+    if (inputs.empty() || out == nullptr) {
+        status_->setText(QStringLiteral("Add input files first."));
+        return false;
+    }
+    std::string extension(1, '.');
+    extension.append(out->extension);
+    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    const QString folder = output_folder_->text().trimmed();
+    if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
+        status_->setText(QStringLiteral("The output folder %1 does not exist.").arg(folder));
+        return false;
+    }
+    plan_ = plan_batch(inputs, to_path(folder), extension);
+    if (!plan_.ok()) {
+        status_->setText(QStringLiteral("Nothing converted: %1.").arg(from_path(plan_.error)));
+        return false;
+    }
+    for (int r = 0; r < table_widget_->rowCount(); ++r) set_row(r, {}, {}, {});
+    prompts_->clear(preset_);
+    prompts_->show_each = show_each_->isChecked();
+    previous_owner_ = ui_.owner();
+    ui_.set_owner(this);
+    next_ = 0;
+    converted_ = 0;
+    cancelled_ = false;
+    running_ = true;
+    progress_->setRange(0, static_cast<int>(plan_.items.size()));
+    progress_->setValue(0);
+    status_->setText(QStringLiteral("Converting\u2026"));
+    update_controls();
+    QTimer::singleShot(0, this, [this] { step(); });
+    return true;
+}
+
+void BatchDialog::cancel() {
+    if (running_) cancelled_ = true;
+}
+
+void BatchDialog::step() {
+    if (!running_) return;
+    if (cancelled_ || next_ >= static_cast<int>(plan_.items.size())) {
+        finish();
+        return;
+    }
+    convert_row(next_);
+    ++next_;
+    progress_->setValue(next_);
+    QTimer::singleShot(0, this, [this] { step(); });
+}
+
+void BatchDialog::convert_row(int row) {
+    const BatchItem& item = plan_.items[static_cast<std::size_t>(row)];
+    table_widget_->scrollToItem(table_widget_->item(row, file_column));
+    set_row(row, {}, QStringLiteral("converting\u2026"), {});
+    auto format = static_cast<FormatId>(input_format_->currentData().toInt());
+    if (format == FormatId::none)
+        format = static_cast<FormatId>(
+            table_widget_->item(row, format_column)->data(kFormatRole).toInt());
+    const auto out_format = static_cast<FormatId>(output_format_->currentData().toInt());
+    const QString failed = QStringLiteral("failed");
+    if (format == FormatId::none) {
+        set_row(row, {}, failed,
+                QStringLiteral("the format was not recognised: choose one for all files"));
+        return;
+    }
+    // A workspace of its own: nothing of one file reaches the next.
+    Workspace ws(*prompts_);
+    ConversionSession& s = ws.session();
+    s.input_path = item.input;
+    s.output_path = item.output;
+    s.input_format = format;
+    s.output_format = out_format;
+    if (ws.input().open(item.input) != Outcome::done) {
+        set_row(row, {}, failed, from_path(ws.input().problem()));
+        return;
+    }
+    std::string problem = output_problem(item.output);
+    if (problem.empty() && ws.output().open(item.output, /*create_now=*/false) != Outcome::done)
+        problem = ws.output().commit_error();
+    if (!problem.empty()) {
+        set_row(row, {}, failed,
+                from_path(std::string(file_name_part(item.output)) + ": " + problem));
+        return;
+    }
+    s.input_ready = s.output_ready = true;
+    // A reader that takes its title from the user starts from the file's name.
+    ws.record().set_title(file_name_part(item.input));
+    const ConversionResult result = run_conversion(ws, format, out_format, table_);
+    if (result.succeeded() && result.write_attempted) {
+        ++converted_;
+        QStringList notes;
+        for (const auto& w : result.warnings) notes << from_path(w);
+        notes << QStringLiteral("written to %1").arg(from_path(item.output));
+        set_row(row, QString::number(ws.record().point_count), QStringLiteral("converted"),
+                notes.join(QStringLiteral("; ")));
+        return;
+    }
+    QString reason = from_path(result.reason);
+    if (reason.isEmpty()) reason = from_path(trim_right(result.failure_message)).toLower();
+    if (reason.isEmpty()) reason = QStringLiteral("the format cannot be read");
+    set_row(row, {}, failed, reason);
+}
+
+void BatchDialog::finish() {
+    running_ = false;
+    ui_.set_owner(previous_owner_);
+    const int total = static_cast<int>(plan_.items.size());
+    QString text = QStringLiteral("%1 of %2 files converted").arg(converted_).arg(total);
+    if (cancelled_) {
+        for (int r = next_; r < total; ++r) set_row(r, {}, QStringLiteral("cancelled"), {});
+        text += QStringLiteral("; cancelled");
+    }
+    status_->setText(text + QLatin1Char('.'));
+    update_controls();
+    emit batch_finished();
+}
+
+void BatchDialog::set_row(int row, const QString& points, const QString& outcome,
+                          const QString& reason) {
+    const QString texts[] = {points, outcome, reason};
+    for (int k = 0; k < 3; ++k) {
+        auto* item = new QTableWidgetItem(texts[k]);
+        if (k == 2) item->setToolTip(texts[k]);
+        if (k == 1 && texts[k] == QLatin1String("failed")) item->setForeground(QColor(170, 0, 0));
+        table_widget_->setItem(row, points_column + k, item);
+    }
+}
+
+void BatchDialog::update_controls() {
+    for (QWidget* w : std::initializer_list<QWidget*>{add_, remove_, folder_, input_format_,
+                                                      output_format_, output_folder_, show_each_})
+        w->setEnabled(!running_);
+    convert_->setEnabled(!running_ && table_widget_->rowCount() > 0);
+    cancel_->setEnabled(running_);
+}
+
+void BatchDialog::dragEnterEvent(QDragEnterEvent* event) {
+    if (!running_ && !local_files(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void BatchDialog::dropEvent(QDropEvent* event) {
+    const QStringList files = local_files(event->mimeData());
+    if (running_ || files.isEmpty()) return;
+    add_files(files);
+    event->acceptProposedAction();
+}
+
+void BatchDialog::reject() {
+    // Closing while files are converted stops after the file in hand first.
+    if (running_) {
+        cancel();
+        return;
+    }
+    QDialog::reject();
+}
+
+}  // namespace qelda::ui

@@ -1,0 +1,111 @@
+// The batch dialog: many input files converted into one output format, each
+// beside its input or into one folder. The prompts are asked once, for the
+// first file that needs them, and their answers serve every other file (each
+// keeps its own title). Files are converted one per turn of the event loop, so
+// that the window answers and Cancel stops after the file in hand; the table
+// shows each file's points, outcome and reason and stays open.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/batch_plan.h"
+#include "core/format_table.h"
+#include "ui/window_interaction.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+
+namespace qelda::ui {
+
+class BatchPrompts;
+
+class BatchDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    // The table's columns.
+    enum Column { file_column, format_column, points_column, outcome_column, reason_column };
+
+    explicit BatchDialog(WindowInteraction& ui, QWidget* parent = nullptr);
+    ~BatchDialog() override;
+
+    // Tests give a table of their own codecs; by default the format table.
+    void set_conversion_table(std::span<const FormatInfo> table) noexcept { table_ = table; }
+
+    // Adds files to the list (a file already listed is not added twice).
+    void add_files(const QStringList& paths);
+    // The format of every input, or FormatId::none: detected per file.
+    void set_input_format(FormatId id);
+    void set_output_format(FormatId id);
+    // Empty: each output beside its input.
+    void set_output_folder(const QString& folder);
+    // Shows each file's dataset dialog, with its pattern, before it is written.
+    void set_show_each(bool on);
+
+    // Answers every prompt of the next batches from `answers` instead of asking
+    // (tests, screenshots).
+    void answer_prompts_with(const ScriptedInteraction::Answers& answers);
+
+    // Plans the batch and starts it; false, with the reason shown, when the
+    // plan is refused (two inputs onto one output, an output that is an input).
+    bool start();
+    void cancel();
+    bool running() const noexcept { return running_; }
+
+    QTableWidget* table() const noexcept { return table_widget_; }
+    QString status() const;
+
+  signals:
+    void batch_finished();
+
+  protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void reject() override;
+
+  private:
+    void choose_files();
+    void choose_folder();
+    void step();
+    void convert_row(int row);
+    void finish();
+    void set_row(int row, const QString& points, const QString& outcome, const QString& reason);
+    void update_controls();
+
+    WindowInteraction& ui_;
+    std::unique_ptr<BatchPrompts> prompts_;
+    std::span<const FormatInfo> table_;
+    BatchPlan plan_;
+    int next_ = 0;
+    int converted_ = 0;
+    bool running_ = false;
+    bool cancelled_ = false;
+    std::optional<ScriptedInteraction::Answers> preset_;
+    QWidget* previous_owner_ = nullptr;
+
+    QTableWidget* table_widget_;
+    QComboBox* input_format_;
+    QComboBox* output_format_;
+    QLineEdit* output_folder_;
+    QCheckBox* show_each_;
+    QProgressBar* progress_;
+    QLabel* status_;
+    QPushButton* add_;
+    QPushButton* remove_;
+    QPushButton* folder_;
+    QPushButton* convert_;
+    QPushButton* cancel_;
+    QPushButton* close_;
+};
+
+}  // namespace qelda::ui
