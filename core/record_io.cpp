@@ -1,6 +1,7 @@
 #include "core/record_io.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -159,13 +160,31 @@ void describe_bad_number(std::string& problem, std::string_view field, std::size
     problem.push_back(')');
 }
 
+// The first comma of a field, eight columns at a time (a library search costs
+// more than the few columns of a field).
+inline std::size_t find_comma(std::string_view field) noexcept {
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t kOnes = 0x0101010101010101ull;
+        for (; i + 8 <= field.size(); i += 8) {
+            uint64_t x = 0;
+            std::memcpy(&x, field.data() + i, 8);
+            x ^= kOnes * ',';
+            if (((x - kOnes) & ~x & (kOnes * 0x80)) != 0) break;  // a comma among them
+        }
+    }
+    for (; i < field.size(); ++i)
+        if (field[i] == ',') return i;
+    return std::string_view::npos;
+}
+
 // The columns of a numeric field of width `w` from `pos`; a comma ends it early
 // and the next field starts after the comma. Moves `pos` on.
 inline std::string_view numeric_field(std::string_view line, std::size_t& pos, std::size_t w,
                                       std::size_t& start) noexcept {
     start = std::min(pos, line.size());
     std::string_view field = line.substr(start, std::min(w, line.size() - start));
-    const auto comma = field.find(',');
+    const auto comma = find_comma(field);
     if (comma != std::string_view::npos) {
         field = field.substr(0, comma);
         pos = start + comma + 1;
