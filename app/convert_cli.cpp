@@ -1,13 +1,19 @@
 #include "app/convert_cli.h"
 
 #include <fmt/core.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/batch_plan.h"
 #include "core/display_texts.h"
 #include "core/driver.h"
 #include "core/workspace.h"
@@ -16,38 +22,128 @@
 namespace qelda {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr const char* kVersion = "qelda-convert (QELDA) 2.01";
+// Standard input is read whole into memory; a zip needs its end to be read.
+constexpr std::size_t kMaxStdinBytes = std::size_t{256} << 20;
 
-bool is_number(std::string_view text) {
-    double value = 0;
-    std::size_t start = text.find_first_not_of(' ');
-    if (start == std::string_view::npos) return false;
-    text = text.substr(start, text.find_last_not_of(' ') - start + 1);
-    if (!text.empty() && text[0] == '+') text.remove_prefix(1);
-    auto res = std::from_chars(text.data(), text.data() + text.size(), value);
-    return res.ec == std::errc{} && res.ptr == text.data() + text.size();
+// The last extension of a file name decides; a shared one lets the content
+// decide and falls back on `format` when the content does not tell.
+struct ExtensionRule {
+    std::string_view extension;  // lower case, without the dot
+    FormatId format;
+    bool shared;
+};
+
+constexpr ExtensionRule kExtensionRules[] = {
+    {"xy", FormatId::ascii_xy, false},      {"xye", FormatId::ascii_xy, false},
+    {"xyd", FormatId::ascii_xy, false},     {"dat", FormatId::ascii_xy, true},
+    {"txt", FormatId::none, true},          {"gsa", FormatId::gsas, false},
+    {"gss", FormatId::gsas, false},         {"gsas", FormatId::gsas, false},
+    {"gda", FormatId::gsas, false},         {"xra", FormatId::gsas, false},
+    {"fxye", FormatId::gsas, false},        {"fxy", FormatId::gsas, false},
+    {"raw", FormatId::stoe_raw, true},      {"uxd", FormatId::siemens_uxd, false},
+    {"ard", FormatId::scintag_ard, false},  {"dbw", FormatId::dbw, false},
+    {"asc", FormatId::stoe_ascii, true},    {"udf", FormatId::philips_udf, false},
+    {"cif", FormatId::gsas_cif, false},     {"xrdml", FormatId::xrdml, false},
+    {"brml", FormatId::bruker_brml, false}, {"ras", FormatId::rigaku_ras, true},
+    {"rasx", FormatId::rigaku_rasx, false},
+};
+
+// The extension a batch gives each output format.
+std::string_view default_extension(FormatId id) {
+    switch (id) {
+        case FormatId::ascii_xy:
+            return ".dat";
+        case FormatId::gsas:
+            return ".gsa";
+        case FormatId::stoe_raw:
+            return ".raw";
+        case FormatId::siemens_uxd:
+            return ".uxd";
+        case FormatId::scintag_ard:
+            return ".ard";
+        case FormatId::dbw:
+            return ".dbw";
+        default:
+            return ".json";
+    }
 }
 
-bool is_integer(std::string_view text) {
-    long long value = 0;
-    auto res = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && res.ec == std::errc{} && res.ptr == text.data() + text.size();
+std::string last_extension(std::string_view path) {
+    const std::string_view name = file_name_part(path);
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    std::string ext(name.substr(dot + 1));
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return ext;
 }
 
-// Prints what the dialogs would show; failures go to stderr.
+const ExtensionRule* rule_for(std::string_view ext) {
+    for (const auto& rule : kExtensionRules)
+        if (rule.extension == ext) return &rule;
+    return nullptr;
+}
+
+std::string_view short_name(FormatId id) {
+    const FormatInfo* f = find_format(id);
+    return f ? f->short_name : std::string_view("?");
+}
+
+// One line per message: a reason never breaks the "program: file: message" form.
+std::string one_line(std::string_view text) {
+    std::string s(text);
+    std::replace(s.begin(), s.end(), '\n', ' ');
+    std::replace(s.begin(), s.end(), '\r', ' ');
+    return s;
+}
+
+// The system's error texts begin with a capital; reasons are lower case.
+std::string lower_first(std::string_view text) {
+    std::string s(text);
+    if (s.size() > 1 && s[0] >= 'A' && s[0] <= 'Z' && s[1] >= 'a' && s[1] <= 'z')
+        s[0] = static_cast<char>(s[0] + 32);
+    return s;
+}
+
+// Prints what the dialogs would show; failures and warnings go to stderr, each
+// naming the file it concerns.
 class CliInteraction : public ScriptedInteraction {
   public:
-    CliInteraction(Answers answers, std::FILE* out, std::FILE* err, bool quiet)
-        : ScriptedInteraction(std::move(answers)), out_(out), err_(err), quiet_(quiet) {}
+    CliInteraction(Answers answers, std::FILE* out, std::FILE* err)
+        : ScriptedInteraction(std::move(answers)), out_(out), err_(err) {}
 
-    // The file that messages name: the input until the read has succeeded.
-    void set_subject(std::string subject) { subject_ = std::move(subject); }
+    // Dataset parameters and the success report on stdout (one file, not -q,
+    // stdout not the output).
+    bool verbose = false;
+    // The file that messages name.
+    std::string subject;
+    int warnings_shown = 0;
+
+    // The batch's progress line, redrawn in place (only on a terminal).
+    void progress(std::string_view text) {
+        fmt::print(err_, "\r{}\x1b[K", text);
+        std::fflush(err_);
+        progress_shown_ = true;
+    }
+    void end_progress() {
+        if (!progress_shown_) return;
+        fmt::print(err_, "\r\x1b[K");
+        progress_shown_ = false;
+    }
+    void error_line(std::string_view text) {
+        end_progress();
+        fmt::print(err_, "qelda-convert: {}\n", one_line(text));
+    }
 
     void show_dataset_parameters(const PowderPattern& r,
                                  std::span<const std::string> warnings) override {
         ScriptedInteraction::show_dataset_parameters(r, warnings);
-        for (const auto& w : warnings) fmt::print(err_, "qelda-convert: warning: {}\n", w);
-        if (quiet_) return;
+        for (const auto& w : warnings) error_line(subject + ": warning: " + w);
+        warnings_shown += static_cast<int>(warnings.size());
+        if (!verbose) return;
         const DatasetTexts t = dataset_texts(r);
         fmt::print(out_, "Title on File:   {}\n", trim_right(t.title));
         fmt::print(out_, "2theta start     {}\n", t.two_theta_start);
@@ -59,14 +155,13 @@ class CliInteraction : public ScriptedInteraction {
     }
     void show_failure(std::string_view message, std::string_view reason) override {
         ScriptedInteraction::show_failure(message, reason);
-        std::string line =
-            "qelda-convert: " + subject_ + ": " + std::string(displayed_failure(message));
+        std::string line = subject + ": " + std::string(displayed_failure(message));
         if (!reason.empty()) line += ": " + std::string(reason);
-        fmt::print(err_, "{}\n", line);
+        error_line(line);
     }
     void show_success(const PowderPattern& r, const ConversionSession& s) override {
         ScriptedInteraction::show_success(r, s);
-        if (quiet_) return;
+        if (!verbose) return;
         fmt::print(out_, "{}\n", success_count_text(r.point_count));
         fmt::print(out_, "From  {}\nTo    {}\n", file_name_part(s.input_path),
                    file_name_part(s.output_path));
@@ -75,8 +170,7 @@ class CliInteraction : public ScriptedInteraction {
   private:
     std::FILE* out_;
     std::FILE* err_;
-    bool quiet_;
-    std::string subject_;
+    bool progress_shown_ = false;
 };
 
 void append_json_number(std::string& out, float v) {
@@ -85,8 +179,15 @@ void append_json_number(std::string& out, float v) {
         return;
     }
     char buf[32];
-    auto res = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, res.ptr);
+    char* end;
+    // Counts are mostly whole numbers: print them as integers, without the
+    // shortest-float search.
+    if (v > -16777216.0f && v < 16777216.0f && v == static_cast<float>(static_cast<int32_t>(v)) &&
+        !(v == 0.0f && std::signbit(v)))
+        end = std::to_chars(buf, buf + sizeof buf, static_cast<int32_t>(v)).ptr;
+    else
+        end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+    out.append(buf, end);
 }
 
 void append_json_string(std::string& out, std::string_view s) {
@@ -107,9 +208,25 @@ void append_json_string(std::string& out, std::string_view s) {
     out += '"';
 }
 
-std::string record_json(const PowderPattern& r) {
-    std::string out = "{\"title\":";
-    append_json_string(out, r.title);
+void append_json_array(std::string& out, const char* key, const PointArray& a, int32_t n) {
+    out += ",\"";
+    out += key;
+    out += "\":[";
+    for (int32_t i = 1; i <= n; ++i) {
+        if (i > 1) out += ',';
+        append_json_number(out, a(i));
+    }
+    out += ']';
+}
+
+void append_record_json(std::string& out, const PowderPattern& r, const ConversionResult& result,
+                        FormatId read_format) {
+    const int32_t n = std::clamp(r.point_count, 0, kPointCapacity);
+    out.reserve(out.size() + 512 + static_cast<std::size_t>(n) * (result.has_sigma ? 20 : 10));
+    out += "{\"title\":";
+    append_json_string(out, trim_right(r.title));
+    out += ",\"format\":";
+    append_json_string(out, short_name(read_format));
     const std::pair<const char*, float> scalars[] = {
         {"lambda1", r.lambda1},
         {"lambda2", r.lambda2},
@@ -126,76 +243,274 @@ std::string record_json(const PowderPattern& r) {
         append_json_number(out, value);
     }
     out += ",\"point_count\":" + std::to_string(r.point_count);
-    const int32_t n = std::clamp(r.point_count, 0, kPointCapacity);
-    for (const auto& [key, array] :
-         {std::pair<const char*, const PointArray*>{"intensity", &r.intensity},
-          std::pair<const char*, const PointArray*>{"sigma", &r.sigma}}) {
-        out += ",\"";
-        out += key;
-        out += "\":[";
-        for (int32_t i = 1; i <= n; ++i) {
-            if (i > 1) out += ',';
-            append_json_number(out, (*array)(i));
-        }
-        out += ']';
+    out += ",\"warnings\":[";
+    for (std::size_t i = 0; i < result.warnings.size(); ++i) {
+        if (i > 0) out += ',';
+        append_json_string(out, result.warnings[i]);
     }
+    out += ']';
+    append_json_array(out, "intensity", r.intensity, n);
+    if (result.has_sigma) append_json_array(out, "sigma", r.sigma, n);
     out += "}\n";
-    return out;
 }
 
-// The window's rule, and for the command line also the names that x-y files
-// usually carry (.xy, .xye, .xyd), which the window's table does not list.
-FormatId format_of_file(std::string_view path, Direction direction) {
-    const std::string_view chars = extension_chars(file_name_part(path));
-    const FormatId id = detect_format(chars, direction);
-    if (id != FormatId::none) return id;
-    std::string upper(chars);
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    if (upper == "XY" || upper == "XYE" || upper == "XYD") return FormatId::ascii_xy;
-    return FormatId::none;
+// The text a prompt box of `width` columns reads back as `value`: fixed
+// notation with a point (the boxes' layouts imply decimals when none is
+// typed), rounded to fit. nullopt when the value cannot fit.
+std::optional<std::string> box_text(double value, std::size_t width) {
+    char buf[400];
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    std::string s(buf, res.ptr);
+    if (s.find('.') == std::string::npos) s += '.';
+    if (s.size() > width) {
+        const std::size_t dot = s.find('.');
+        if (dot + 1 > width) return std::nullopt;
+        res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed,
+                            static_cast<int>(width - dot - 1));
+        s.assign(buf, res.ptr);
+        if (s.find('.') == std::string::npos) s += '.';
+        if (s.size() > width) return std::nullopt;
+    }
+    return s;
+}
+
+std::optional<long long> parse_whole_number(std::string_view text) {
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
+    long long v = 0;
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || res.ec != std::errc{} || res.ptr != text.data() + text.size())
+        return std::nullopt;
+    return v;
 }
 
 std::string formats_help() {
-    std::string text = "Formats (short name, list text, extension, directions):\n";
+    std::string text = "Formats (short name, list text, directions, extensions):\n";
     for (const auto& f : formats()) {
-        const char* dir = f.writes ? "read, write" : "read";
-        text +=
-            fmt::format("  {:<11} {:<13} .{:<4} {}{}\n", f.short_name, f.list_text, f.extension,
-                        dir, f.in_output_list && !f.writes ? " (writing not yet available)" : "");
+        std::string exts;
+        for (const auto& rule : kExtensionRules)
+            if (rule.format == f.id) exts += fmt::format(" .{}", rule.extension);
+        // A format that shares its extension with another, told by content.
+        if (exts.empty()) exts = " " + std::string(f.filter_pattern.substr(1));
+        const char* dir = f.writes           ? "read, write"
+                          : f.in_output_list ? "read (writing not yet available)"
+                                             : "read";
+        text += fmt::format("  {:<11} {:<18} {:<11}{}\n", f.short_name, f.list_text, dir, exts);
     }
-    text += "  json        (output only) the record as one JSON object\n";
+    text += fmt::format("  {:<11} {:<18} {:<11} .json\n", "json", "(the record)", "write");
     text +=
-        "A FORMAT may also be given as its list text or its number 2-10. Without\n"
-        "--from/--to the format comes from the three characters after the first\n"
-        "'.' of the file name (.xy, .xye and .xyd are x-y files too).\n";
+        "A FORMAT may also be given as its list text or its number. Without --from\n"
+        "the last extension of the name decides; the content decides when the\n"
+        "extension names no format or a shared one (.raw .dat .asc .txt .ras).\n\n"
+        "Examples:\n"
+        "  qelda-convert scan.uxd scan.gsa          one file (never onto itself, nor\n"
+        "                                           over a file of the input's format\n"
+        "                                           without --force)\n"
+        "  qelda-convert -t xy -o out/ *.uxd        a batch into out/ (out/NAME.dat)\n"
+        "  qelda-convert -t gsas *.raw              a batch, each output beside its input\n"
+        "  qelda-convert -t uxd - - < a.raw > a.uxd standard input and output\n"
+        "  qelda-convert --detect *.raw             the format of each file\n\n"
+        "Exit status: 0 converted, 1 a conversion failed, 2 usage error or refusal.\n";
     return text;
+}
+
+// Reads all of `in`, up to the bound; nullopt (with the reason) beyond it.
+std::optional<std::string> read_all(std::FILE* in, std::string& problem) {
+    std::string data;
+    char buf[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) {
+        if (data.size() + n > kMaxStdinBytes) {
+            problem = "standard input holds more than 256 MB";
+            return std::nullopt;
+        }
+        data.append(buf, n);
+    }
+    if (std::ferror(in)) {
+        problem = "standard input cannot be read";
+        return std::nullopt;
+    }
+    return data;
+}
+
+// A fresh record for the next file of a batch: what the last one set goes
+// back to its start value; only the points it touched are cleared.
+void reset_record(PowderPattern& r, bool read_succeeded) {
+    if (read_succeeded)
+        std::fill_n(r.intensity.data(), std::clamp(r.point_count, 0, kPointCapacity), 0.0f);
+    else
+        r.intensity.clear();
+    r.lines_read = 0;
+    r.lambda1 = r.lambda2 = r.alpha_ratio = 0.0f;
+    r.set_title("");
+    r.two_theta_start = r.two_theta_end = r.two_theta_step = r.count_time = 0.0f;
+    r.point_count = 0;
+}
+
+struct OutputTarget {
+    bool json = false;
+    FormatId format = FormatId::none;
+};
+
+// Converts one input (already open on unit 1, its format known) to `output`
+// ("-": standard output). True when the output was written.
+struct Converter {
+    Workspace& ws;
+    CliInteraction& ui;
+    std::FILE* out;
+
+    ConversionResult last;
+
+    bool run(const std::string& input, FormatId input_format, const std::string& output,
+             OutputTarget target) {
+        const bool to_stdout = output == "-";
+        if (to_stdout) {
+            ws.output().open_memory("-");
+        } else if (ws.output().open(output, /*create_now=*/false) != Outcome::done) {
+            ws.input().close();
+            ui.subject = output;
+            ui.show_failure(kMsgOpenOutput, lower_first(ws.output().commit_error()));
+            return false;
+        }
+        ConversionSession& session = ws.session();
+        session.input_path = input;
+        session.output_path = output;
+        session.input_ready = session.output_ready = true;
+        session.input_format = input_format;
+        session.output_format = target.json ? FormatId::none : target.format;
+
+        // JSON and standard output: the driver reads, the writer runs here,
+        // so that the bytes can go to standard output before the unit closes.
+        const bool direct = !target.json && !to_stdout;
+        last = run_conversion(ws, input_format, direct ? target.format : FormatId::none);
+        if (direct || !last.succeeded()) return last.succeeded();
+        OutputUnit& unit = ws.output();
+        unit.restart();
+        if (target.json) {
+            std::string text;
+            append_record_json(text, ws.record(), last, input_format);
+            unit.append_bytes(text);
+        } else {
+            ws.abort_report.clear();
+            ws.failure_reason.clear();
+            const ConversionStatus st = find_format(target.format)->codec(ws, CodecMode::write);
+            if (st != ConversionStatus::done) {
+                unit.close(false);
+                ui.subject = output;
+                ui.show_failure(failure_message_for(ws, st, true),
+                                failure_reason_for(ws, st, true));
+                return false;
+            }
+        }
+        if (to_stdout) {
+            const std::string& bytes = unit.content();
+            const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
+                            !std::fflush(out);
+            unit.close(false);
+            if (!ok) ui.error_line("-: " + std::string(kMsgWriteError) + ": standard output");
+            return ok;
+        }
+        if (!unit.close(true)) {
+            ui.subject = output;
+            ui.show_failure(kMsgWriteError, failure_reason_for(ws, ConversionStatus::record_error,
+                                                               /*writing=*/true));
+            return false;
+        }
+        if (ui.verbose) fmt::print(out, "{}\n", success_count_text(ws.record().point_count));
+        return true;
+    }
+};
+
+ContentGuess guess_of_file(const std::string& path) {
+    return detect_file(path);
 }
 
 }  // namespace
 
-int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
-    CLI::App app{"Converts a powder diffraction step scan between file formats.", "qelda-convert"};
+std::optional<double> parse_plain_number(std::string_view text) {
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
+    double v = 0;
+    const auto res =
+        std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::general);
+    if (text.empty() || res.ec != std::errc{} || res.ptr != text.data() + text.size() ||
+        !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+FormatChoice choose_input_format(std::string_view name,
+                                 const std::function<ContentGuess()>& content) {
+    const std::string ext = last_extension(name);
+    const ExtensionRule* rule = rule_for(ext);
+    if (rule && !rule->shared) return {rule->format, "extension ." + ext, {}};
+    const ContentGuess guess = content();
+    if (guess.format != FormatId::none) return {guess.format, "content: " + guess.reason, {}};
+    if (guess.candidates.size() > 1) {
+        std::string names;
+        for (std::size_t i = 0; i < guess.candidates.size(); ++i)
+            names += std::string(i == 0                             ? ""
+                                 : i + 1 == guess.candidates.size() ? " or "
+                                                                    : ", ") +
+                     std::string(short_name(guess.candidates[i]));
+        std::string error = "its content could be " + names;
+        if (!guess.reason.empty()) error += " (" + guess.reason + ")";
+        return {FormatId::none, {}, error + "; use --from"};
+    }
+    if (rule && rule->format != FormatId::none)
+        return {rule->format, "extension ." + ext + "; " + guess.reason, {}};
+    std::string error = ext.empty() ? "its name has no extension"
+                                    : "the extension ." + ext + " names no format of its own";
+    if (!guess.reason.empty()) error += " and " + guess.reason;
+    return {FormatId::none, {}, error + "; use --from"};
+}
+
+std::optional<FormatId> output_format_of_name(std::string_view name, bool& json) {
+    const std::string ext = last_extension(name);
+    json = ext == "json";
+    const ExtensionRule* rule = rule_for(ext);
+    if (rule == nullptr || rule->format == FormatId::none) return std::nullopt;
+    const FormatInfo* f = find_format(rule->format);
+    if (f == nullptr || !f->in_output_list) return std::nullopt;
+    return rule->format;
+}
+
+int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE* out,
+                    std::FILE* err) {
+    CLI::App app{
+        "Converts powder diffraction step scans between file formats.\n"
+        "  qelda-convert [OPTIONS] INPUT OUTPUT\n"
+        "  qelda-convert -t FORMAT [-o DIR] [OPTIONS] INPUT...   (a batch)\n"
+        "  qelda-convert --detect FILE...",
+        "qelda-convert"};
     app.footer(formats_help());
-    std::string input_path, output_path, from, to, wavelengths = "1.5405,1.5443,0.5";
-    std::optional<std::string> title, count_time;
-    std::string header_lines = "0";
+    std::vector<std::string> operands;
+    std::string from, to, out_dir, ext;
+    std::optional<std::string> title, count_time, header_lines, wavelengths, range;
     bool read_sigma = false, write_sigma = false, no_title = false, slit = false, quiet = false;
-    app.add_option("INPUT", input_path, "input file")->required();
-    app.add_option("OUTPUT", output_path, "output file ('-' writes json to standard output)")
+    bool no_clobber = false, force = false, any_axis = false, keep = false, detect = false;
+    app.add_option("OPERANDS", operands,
+                   "INPUT OUTPUT; or the inputs of a batch; '-' is standard input or output")
         ->required();
-    app.add_option("-f,--from", from, "input format");
+    app.add_option("-f,--from", from, "input format (all inputs)");
     app.add_option("-t,--to", to, "output format, or json");
+    app.add_option("-o,--output-dir", out_dir, "batch: write the outputs into DIR");
+    app.add_option("--ext", ext, "batch: the outputs' extension (default: the format's own)");
+    app.add_flag("-n,--no-clobber", no_clobber, "never replace an existing output");
+    app.add_flag("--force", force, "replace an OUTPUT that holds a file of the input's format");
     app.add_option("--wavelengths", wavelengths,
                    "L1,L2,RATIO for formats that hold none (default 1.5405,1.5443,0.5)");
     app.add_option("--title", title, "title for x-y input and output");
     app.add_option("--count-time", count_time, "count time per step (x-y input; default 1.0)");
-    app.add_option("--header-lines", header_lines, "header lines to skip in x-y input");
+    app.add_option("--header-lines", header_lines,
+                   "header lines to skip in x-y input (default: detected)");
     app.add_flag("--read-sigma", read_sigma, "x-y input has a third column of sigma(I)");
     app.add_flag("--write-sigma", write_sigma, "write sigma(I) into x-y output");
     app.add_flag("--no-title", no_title, "write no title line into x-y output");
     app.add_flag("--slit-correction", slit, "renormalise variable-slit data for GSAS output");
-    app.add_flag("-q,--quiet", quiet, "print nothing on success");
+    app.add_option("--range", range, "convert scan N (1-based) of a file that holds several");
+    app.add_flag("--any-axis", any_axis, "convert a scan whose axis is not 2theta");
+    app.add_flag("--keep-intensities", keep, "do not raise intensities below 0.001 by 0.001");
+    app.add_flag("--detect", detect, "print the detected format of each FILE; convert nothing");
+    app.add_flag("-q,--quiet", quiet, "print nothing but failures and warnings");
     app.set_version_flag("--version", kVersion);
 
     try {
@@ -212,109 +527,263 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE
     }
 
     auto usage_error = [&](const std::string& what) {
-        fmt::print(err, "qelda-convert: {}\nRun with --help for usage.\n", what);
+        fmt::print(err, "qelda-convert: {}\nRun with --help for usage.\n", one_line(what));
+        return 2;
+    };
+    auto refusal = [&](const std::string& what) {
+        fmt::print(err, "qelda-convert: {}\n", one_line(what));
         return 2;
     };
 
+    std::optional<FormatId> forced_input;
+    if (!from.empty()) {
+        forced_input = format_from_name(from);
+        if (!forced_input) return usage_error("unknown input format '" + from + "'");
+    }
+
+    // Standard input, read once, whatever asks for it.
+    std::optional<std::string> stdin_bytes;
+    auto take_stdin = [&]() -> bool {
+        if (stdin_bytes) return true;
+        std::string problem;
+        stdin_bytes = read_all(in, problem);
+        if (!stdin_bytes) fmt::print(err, "qelda-convert: -: {}: {}\n", kMsgOpenInput, problem);
+        return stdin_bytes.has_value();
+    };
+    auto choose = [&](const std::string& path) -> FormatChoice {
+        if (forced_input) return {*forced_input, "--from", {}};
+        if (path == "-")
+            return choose_input_format("", [&] { return detect_content(*stdin_bytes); });
+        return choose_input_format(path, [&] { return guess_of_file(path); });
+    };
+
+    if (detect) {
+        bool all = true;
+        for (const auto& path : operands) {
+            if (path == "-" && !take_stdin()) return 1;
+            const FormatChoice c = choose(path);
+            if (c.format == FormatId::none) {
+                fmt::print(out, "{}: unknown: {}\n", path, c.error);
+                all = false;
+            } else {
+                fmt::print(out, "{}: {} ({})\n", path, short_name(c.format), c.how);
+            }
+        }
+        return all ? 0 : 1;
+    }
+
+    // Every number is a plain decimal number, checked against its range, and
+    // handed to the prompt box as a text with a point, so that the box's
+    // implied decimals never apply.
     ScriptedInteraction::Answers answers;
-    {
+    if (wavelengths) {
         std::vector<std::string> parts;
-        std::string_view rest = wavelengths;
+        std::string_view rest = *wavelengths;
         while (true) {
             const auto comma = rest.find(',');
             parts.emplace_back(rest.substr(0, comma));
             if (comma == std::string_view::npos) break;
             rest.remove_prefix(comma + 1);
         }
-        if (parts.size() != 3 || !is_number(parts[0]) || !is_number(parts[1]) ||
-            !is_number(parts[2]))
-            return usage_error("--wavelengths needs three numbers L1,L2,RATIO");
-        answers.wavelengths = {parts[0], parts[1], parts[2]};
+        const std::string what = "--wavelengths " + *wavelengths + ": ";
+        if (parts.size() != 3) return usage_error(what + "three numbers L1,L2,RATIO are needed");
+        std::string boxes[3];
+        double values[3];
+        const char* names[3] = {"L1", "L2", "RATIO"};
+        for (int i = 0; i < 3; ++i) {
+            const auto v = parse_plain_number(parts[i]);
+            const auto text = v ? box_text(*v, 8) : std::nullopt;
+            if (!text) return usage_error(what + names[i] + " '" + parts[i] + "' is not a number");
+            boxes[i] = *text;
+            values[i] = *parse_plain_number(*text);
+        }
+        if (!(values[0] > 0 && values[0] < 10))
+            return usage_error(what + "L1 must be above 0 and below 10 Angstrom");
+        if (!(values[1] == 0 || (values[1] > 0 && values[1] < 10)))
+            return usage_error(what + "L2 must be 0 (no second line) or above 0 and below 10");
+        if (!(values[2] >= 0 && values[2] <= 1))
+            return usage_error(what + "RATIO must be from 0 to 1");
+        answers.wavelengths = {boxes[0], boxes[1], boxes[2]};
     }
-    if (count_time && !is_number(*count_time)) return usage_error("--count-time needs a number");
-    if (!is_integer(header_lines) || std::stoll(header_lines) < 0 ||
-        std::stoll(header_lines) > 99999)
-        return usage_error("--header-lines needs a whole number from 0 to 99999");
+    if (count_time) {
+        const auto v = parse_plain_number(*count_time);
+        const auto text = v ? box_text(*v, 10) : std::nullopt;
+        if (!text) return usage_error("--count-time " + *count_time + ": not a number that fits");
+        if (!(*parse_plain_number(*text) >= 0.001))
+            return usage_error("--count-time " + *count_time + ": must be 0.001 or more");
+        answers.count_time = *text;
+    }
+    // Not given: left empty, so that the x-y reader finds the header lines.
+    answers.header_lines.clear();
+    if (header_lines) {
+        const auto v = parse_whole_number(*header_lines);
+        if (!v || *v < 0 || *v > 99999)
+            return usage_error("--header-lines " + *header_lines +
+                               ": a whole number from 0 to 99999 is needed");
+        answers.header_lines = std::to_string(*v);
+    }
+    ReadOptions options;
+    if (range) {
+        const auto v = parse_whole_number(*range);
+        if (!v || *v < 1 || *v > 1000000)
+            return usage_error("--range " + *range + ": a whole number from 1 is needed");
+        options.scan = static_cast<int32_t>(*v);
+    }
+    options.any_axis = any_axis;
+    options.keep_intensities = keep;
     if (title) {
         answers.title_given = true;
         answers.title = *title;
     }
-    answers.count_time = count_time.value_or("");
-    answers.header_lines = header_lines;
     answers.read_sigma = read_sigma;
     answers.write_sigma = write_sigma;
     answers.write_title = !no_title;
     answers.slit_correction = slit;
 
-    // Formats: named, or detected from the file names.
-    FormatId input_format = FormatId::none;
-    if (!from.empty()) {
-        const auto id = format_from_name(from);
-        if (!id) return usage_error("unknown input format '" + from + "'");
-        input_format = *id;
-    } else {
-        input_format = format_of_file(input_path, Direction::input);
-        if (input_format == FormatId::none)
-            return usage_error("cannot tell the format of '" + input_path + "'; use --from");
-    }
-    bool json = false;
-    FormatId output_format = FormatId::none;
+    OutputTarget target;
     if (!to.empty()) {
         if (to == "json" || to == "JSON") {
-            json = true;
+            target.json = true;
         } else {
             const auto id = format_from_name(to);
             if (!id || !find_format(*id)->in_output_list)
                 return usage_error("'" + to + "' is not an output format");
-            output_format = *id;
+            target.format = *id;
         }
-    } else {
-        output_format = format_of_file(output_path, Direction::output);
-        if (output_format == FormatId::none)
-            return usage_error("cannot tell the format of '" + output_path + "'; use --to");
     }
-    const bool to_stdout = output_path == "-";
-    if (to_stdout && !json) return usage_error("'-' as OUTPUT needs --to json");
+    if (!ext.empty() && ext[0] != '.') ext.insert(ext.begin(), '.');
+    if (ext.find('/') != std::string::npos) return usage_error("--ext " + ext + ": not a name");
+    auto extension_of = [&](const OutputTarget& t) {
+        return ext.empty() ? std::string(default_extension(t.json ? FormatId::none : t.format))
+                           : ext;
+    };
 
-    CliInteraction ui(std::move(answers), out, err, quiet || (json && to_stdout));
+    CliInteraction ui(std::move(answers), out, err);
     Workspace ws(ui);
-    ConversionSession& session = ws.session();
-    ui.set_subject(input_path);
-    if (ws.input().open(input_path) != Outcome::done) {
-        ui.show_failure(kMsgOpenInput, ws.input().problem());
-        return 1;
-    }
-    if (to_stdout) {
-        ws.output().open_memory("-");
-    } else if (ws.output().open(output_path, /*create_now=*/false) != Outcome::done) {
-        ui.set_subject(output_path);
-        ui.show_failure(kMsgOpenOutput, ws.output().commit_error());
-        return 1;
-    }
-    session.input_path = input_path;
-    session.output_path = output_path;
-    session.input_ready = session.output_ready = true;
-    session.input_format = input_format;
-    session.output_format = json ? FormatId::none : output_format;
+    ws.options = options;
+    Converter converter{ws, ui, out, {}};
 
-    const ConversionResult result =
-        run_conversion(ws, input_format, json ? FormatId::none : output_format);
-    if (!result.succeeded()) return 1;
-    if (json) {
-        ws.output().restart();
-        ws.output().append_bytes(record_json(ws.record()));
-        if (to_stdout) {
-            std::fwrite(ws.output().content().data(), 1, ws.output().content().size(), out);
-            return std::fflush(out) == 0 ? 0 : 1;
-        }
-        if (!ws.output().close(true)) {
-            ui.set_subject(output_path);
-            ui.show_failure(kMsgWriteError, ws.output().commit_error());
+    // Opens unit 1 on a file or standard input, and tells its format.
+    auto open_input = [&](const std::string& path, FormatChoice& choice) -> int {
+        ui.subject = path;
+        if (path == "-") {
+            if (!take_stdin()) return 1;
+        } else if (ws.input().open(path) != Outcome::done) {
+            ui.show_failure(kMsgOpenInput, lower_first(ws.input().problem()));
             return 1;
         }
-        if (!quiet) fmt::print(out, "{}\n", success_count_text(ws.record().point_count));
+        choice = choose(path);
+        if (choice.format == FormatId::none) {
+            ws.input().close();
+            ui.error_line(path + ": cannot tell its format: " + choice.error);
+            return 2;
+        }
+        if (path == "-") ws.input().open_bytes(std::move(*stdin_bytes), "standard input");
+        return 0;
+    };
+
+    const bool batch = !out_dir.empty() || operands.size() > 2;
+    if (!batch) {
+        if (operands.size() != 2)
+            return usage_error("INPUT and OUTPUT are needed (or -t FORMAT -o DIR INPUT...)");
+        const std::string& input = operands[0];
+        std::string output = operands[1];
+        if (output != "-" && fs::is_directory(output)) {
+            if (to.empty()) return usage_error(output + " is a folder: give the format with --to");
+            if (input == "-") return usage_error("'-' as INPUT needs an OUTPUT file name");
+            output = batch_output_name(input, output, extension_of(target));
+        } else if (to.empty()) {
+            if (output == "-") return usage_error("'-' as OUTPUT needs --to");
+            const auto id = output_format_of_name(output, target.json);
+            if (!id && !target.json)
+                return usage_error("cannot tell an output format from '" + output + "'; use --to");
+            if (id) target.format = *id;
+        }
+        // Nothing else on standard output when it carries the output.
+        ui.verbose = !quiet && output != "-";
+        FormatChoice choice;
+        if (const int status = open_input(input, choice); status != 0) return status;
+        if (output != "-") {
+            std::error_code ec;
+            const bool exists = fs::exists(output, ec);
+            if (exists && input != "-" && same_file(input, output)) {
+                ws.input().close();
+                return refusal(output + " is the input " + input + " itself; nothing converted");
+            }
+            if (exists && no_clobber) {
+                ws.input().close();
+                return refusal(output + " exists; not replaced (--no-clobber)");
+            }
+            if (exists && !force && fs::is_regular_file(output, ec) &&
+                choose_input_format(output, [&] { return guess_of_file(output); }).format ==
+                    choice.format) {
+                ws.input().close();
+                return refusal(output + " exists and holds a " +
+                               std::string(short_name(choice.format)) + " file, as " + input +
+                               " does; not replaced (--force replaces it)");
+            }
+        }
+        return converter.run(input, choice.format, output, target) ? 0 : 1;
     }
-    return 0;
+
+    // The batch: the plan is checked before anything is written.
+    if (to.empty()) return usage_error("a batch needs the output format: -t FORMAT");
+    for (const auto& path : operands)
+        if (path == "-") return usage_error("'-' cannot be part of a batch");
+    {
+        std::error_code ec;
+        if (!out_dir.empty() && fs::exists(out_dir, ec) && !fs::is_directory(out_dir, ec))
+            return usage_error("-o " + out_dir + ": not a folder");
+    }
+    const BatchPlan plan = plan_batch(operands, out_dir, extension_of(target));
+    if (!plan.ok()) return refusal(plan.error + "; nothing converted");
+    if (no_clobber) {
+        std::vector<std::string> existing;
+        for (const auto& item : plan.items)
+            if (fs::exists(item.output)) existing.push_back(item.output);
+        if (!existing.empty()) {
+            std::string names = existing[0];
+            for (std::size_t i = 1; i < existing.size() && i < 3; ++i) names += ", " + existing[i];
+            if (existing.size() > 3) names += fmt::format(" and {} more", existing.size() - 3);
+            return refusal(names + (existing.size() == 1 ? " exists" : " exist") +
+                           "; nothing converted (--no-clobber)");
+        }
+    }
+    if (!out_dir.empty()) {
+        std::error_code ec;
+        fs::create_directories(out_dir, ec);
+        if (ec) {
+            fmt::print(err, "qelda-convert: {}: the folder cannot be made: {}\n", out_dir,
+                       ec.message());
+            return 1;
+        }
+    }
+    const bool show_progress = !quiet && ::isatty(::fileno(err));
+    auto next_draw = std::chrono::steady_clock::now();
+    int converted = 0, failed = 0;
+    bool last_ok = true;
+    const std::size_t total = plan.items.size();
+    for (std::size_t i = 0; i < total; ++i) {
+        const BatchItem& item = plan.items[i];
+        // Redrawn at most every 50 ms: a terminal is slower than a short conversion.
+        if (show_progress && std::chrono::steady_clock::now() >= next_draw) {
+            ui.progress(fmt::format("[{}/{}] {}% {}", i + 1, total, (i * 100) / total,
+                                    file_name_part(item.input)));
+            next_draw = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        }
+        reset_record(ws.record(), last_ok);
+        ui.clear_events();
+        FormatChoice choice;
+        bool ok = open_input(item.input, choice) == 0;
+        if (ok) ok = converter.run(item.input, choice.format, item.output, target);
+        last_ok = ok;
+        ok ? ++converted : ++failed;
+    }
+    ui.end_progress();
+    if (!quiet || failed > 0)
+        fmt::print(out, "{} converted, {} failed, {} warning{}\n", converted, failed,
+                   ui.warnings_shown, ui.warnings_shown == 1 ? "" : "s");
+    return failed > 0 ? 1 : 0;
 }
 
 }  // namespace qelda

@@ -44,14 +44,27 @@ BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_d
     BatchPlan plan;
     std::map<std::string, std::size_t> output_of;  // canonical output -> first input
     std::map<std::string, std::size_t> input_of;   // canonical input -> index
-    for (std::size_t i = 0; i < inputs.size(); ++i)
+    // Hard links share no spelling: existing files are also told by their inode.
+    std::map<std::pair<dev_t, ino_t>, std::size_t> inode_of;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
         input_of.emplace(canonical_spelling(inputs[i]), i);
+        struct stat st {};
+        if (::stat(inputs[i].c_str(), &st) == 0)
+            inode_of.emplace(std::pair{st.st_dev, st.st_ino}, i);
+    }
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         BatchItem item{inputs[i], batch_output_name(inputs[i], out_dir, extension)};
         const std::string key = canonical_spelling(item.output);
-        if (const auto same = input_of.find(key); same != input_of.end()) {
+        auto same = input_of.find(key);
+        std::size_t same_input = same != input_of.end() ? same->second : inputs.size();
+        struct stat st {};
+        if (same_input == inputs.size() && ::stat(item.output.c_str(), &st) == 0) {
+            if (const auto it = inode_of.find({st.st_dev, st.st_ino}); it != inode_of.end())
+                same_input = it->second;
+        }
+        if (same_input < inputs.size()) {
             plan.error = "the output " + item.output + " of " + inputs[i] + " is the input " +
-                         inputs[same->second] + " itself";
+                         inputs[same_input] + " itself";
             return plan;
         }
         if (const auto [it, fresh] = output_of.emplace(key, i); !fresh) {

@@ -1,5 +1,6 @@
 #include "core/driver.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/display_texts.h"
@@ -102,6 +103,7 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     r.sigma.clear();
     ws.abort_report.clear();
     ws.clear_diagnostics();
+    ws.has_sigma = false;
     result.read_status = reader->codec(ws, CodecMode::read);
     if (result.read_status == ConversionStatus::done) result.read_status = check_read(ws);
     if (result.read_status != ConversionStatus::done) {
@@ -114,9 +116,14 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     }
     ws.input().close();
     result.warnings = ws.warnings;
+    if (!ws.has_sigma) {
+        const float* s = r.sigma.data();
+        ws.has_sigma = std::any_of(s, s + r.point_count, [](float v) { return v != 0.0f; });
+    }
+    result.has_sigma = ws.has_sigma;
 
     ui.show_dataset_parameters(r, ws.warnings);
-    raise_low_intensities(r);
+    if (!ws.options.keep_intensities) raise_low_intensities(r);
 
     const FormatInfo* writer = find(output_format);
     if (writer == nullptr || !writer->in_output_list) return result;

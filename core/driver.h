@@ -31,6 +31,7 @@ struct ConversionResult {
     std::string failure_message;        // as passed to show_failure, or empty
     std::string reason;                 // why it failed, in lower case, or empty
     std::vector<std::string> warnings;  // what the read left out or changed
+    bool has_sigma = false;             // the file gave uncertainties
 
     // The read succeeded and the writer (if one ran) wrote and committed the file.
     bool succeeded() const noexcept {
@@ -51,7 +52,8 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
 // scan is a single point. Anything else fails with its reason.
 ConversionStatus check_read(Workspace& ws);
 
-// Adds 0.001 to every intensity when any of them is below 0.001.
+// Adds 0.001 to every intensity when any of them is below 0.001 (unless the
+// read options keep the intensities as read).
 void raise_low_intensities(PowderPattern& record) noexcept;
 
 // The failure message of a read (or, with `writing`, a write) status, blank-padded

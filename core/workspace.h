@@ -27,11 +27,13 @@ struct LocalTime {
 LocalTime system_local_time();
 
 // What the user asked of a read beyond the prompts (command-line options, the
-// batch dialog): which scan of a file that holds several, and whether a scan
-// whose axis is not 2theta may be converted.
+// batch dialog): which scan of a file that holds several, whether a scan
+// whose axis is not 2theta may be converted, and whether intensities below
+// 0.001 keep their values instead of all being raised by 0.001.
 struct ReadOptions {
     int32_t scan = 1;  // 1-based, counting every scan of the file in its order
     bool any_axis = false;
+    bool keep_intensities = false;
 };
 
 class Workspace {
@@ -69,6 +71,9 @@ class Workspace {
     // range 1 converted"); shown with the dataset parameters.
     std::vector<std::string> warnings;
     void warn(std::string text) { warnings.push_back(std::move(text)); }
+    // True when the file gave uncertainties of the intensities. A reader may set
+    // it; the driver also sets it when the read left any sigma entry nonzero.
+    bool has_sigma = false;
     void clear_diagnostics() noexcept {
         failure_reason.clear();
         warnings.clear();

@@ -16,6 +16,7 @@ TEST(BatchPlan, NamesCollisionsAndInputsAsOutputs) {
     const std::string d = dir.path().string();
     for (const char* name : {"s2.uxd", "s3.uxd", "q.raw.xy", "q.raw", "scan.dat"})
         write_file(dir / name, "x");
+    std::filesystem::create_hard_link(dir / "s2.uxd", dir / "s4.dat");
     struct Case {
         std::vector<std::string> inputs;
         std::string out_dir;
@@ -32,6 +33,8 @@ TEST(BatchPlan, NamesCollisionsAndInputsAsOutputs) {
         {{d + "/a/s2.uxd", d + "/b/s2.uxd"}, d + "/o", ".dat", "would both be written"},
         // The output is an input: scan.uxd -> scan.dat beside it.
         {{d + "/s2.uxd", d + "/scan.dat", d + "/scan.uxd"}, "", ".dat", "is the input"},
+        // ... also through a hard link: s4.dat is s2.uxd.
+        {{d + "/s4.uxd", d + "/s2.uxd"}, "", ".dat", "is the input"},
     };
     for (const auto& c : cases) {
         const BatchPlan plan = plan_batch(c.inputs, c.out_dir, c.ext);

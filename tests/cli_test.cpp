@@ -1,7 +1,9 @@
 // The command-line converter: exit statuses, format choice, answers, json.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "app/convert_cli.h"
 #include "tests/test_support.h"
@@ -18,13 +20,17 @@ struct CliRun {
     std::string out, err;
 };
 
-CliRun run_cli(std::vector<std::string> args) {
+CliRun run_cli(std::vector<std::string> args, std::string_view stdin_bytes = {}) {
     args.insert(args.begin(), "qelda-convert");
     std::vector<const char*> argv;
     for (const auto& a : args) argv.push_back(a.c_str());
+    std::FILE* in = std::tmpfile();
+    if (!stdin_bytes.empty()) std::fwrite(stdin_bytes.data(), 1, stdin_bytes.size(), in);
+    std::rewind(in);
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    const int status = run_convert_cli(static_cast<int>(argv.size()), argv.data(), out, err);
+    const int status = run_convert_cli(static_cast<int>(argv.size()), argv.data(), in, out, err);
+    std::fclose(in);
     auto slurp = [](std::FILE* f) {
         std::string s;
         std::rewind(f);
@@ -50,20 +56,22 @@ TEST(Cli, UsageErrorsExitTwo) {
     ScratchDir dir;
     const auto in = (dir / "scan.uxd").string();
     write_file(in, "x");
+    write_file(dir / "scan.xyz", "x");
     const auto out = (dir / "out.dat").string();
     const std::vector<std::vector<std::string>> cases = {
         {},
         {in},
-        {"--wavelengths", "1.5,abc,0.5", in, out},
-        {"--wavelengths", "1.5,1.6", in, out},
-        {"--count-time", "fast", in, out},
-        {"--header-lines", "two", in, out},
         {"-f", "nonsense", in, out},
         {"-t", "cif", in, out},
         {"--bogus", in, out},
         {(dir / "scan.xyz").string(), out},
         {in, (dir / "out.xyz").string()},
         {in, "-"},
+        {in, dir.path().string()},         // a folder as OUTPUT needs --to
+        {in, in, in},                      // a batch needs -t
+        {"-t", "xy", "-o", in, in},        // -o names a file
+        {"-t", "xy", "-o", "d", in, "-"},  // no standard input in a batch
+        {"--ext", "a/b", "-t", "xy", "-o", "d", in},
     };
     for (const auto& args : cases) {
         const CliRun r = run_cli(args);
@@ -103,9 +111,10 @@ namespace {
 class CliWithExample : public ::testing::Test {
   protected:
     void SetUp() override {
-        example = std::filesystem::path(QELDA_SOURCE_DIR) / "examples/quartz.raw";
+        example = examples / "quartz.raw";
         if (!std::filesystem::exists(example)) GTEST_SKIP() << "examples/quartz.raw absent";
     }
+    const std::filesystem::path examples = std::filesystem::path(QELDA_SOURCE_DIR) / "examples";
     std::filesystem::path example;
     ScratchDir dir;
 };
@@ -116,10 +125,13 @@ TEST_F(CliWithExample, JsonHoldsTheRecordExactly) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string text = read_file(json);
     for (const char* key :
-         {"\"title\":", "\"lambda1\":", "\"lambda2\":", "\"alpha_ratio\":", "\"two_theta_start\":",
-          "\"two_theta_end\":", "\"two_theta_step\":", "\"count_time\":", "\"point_count\":2751",
-          "\"intensity\":[", "\"sigma\":["})
+         {"\"format\":\"stoe-raw\"", "\"lambda1\":", "\"lambda2\":", "\"alpha_ratio\":",
+          "\"two_theta_start\":", "\"two_theta_end\":", "\"two_theta_step\":", "\"count_time\":",
+          "\"point_count\":2751", "\"warnings\":[]", "\"intensity\":["})
         EXPECT_NE(text.find(key), std::string::npos) << key;
+    // The title without its padding; no sigma from a file that holds none.
+    EXPECT_EQ(text.find(" \","), std::string::npos);
+    EXPECT_EQ(text.find("\"sigma\""), std::string::npos);
     // The step 0.02 is printed so that it reads back as the same float.
     EXPECT_NE(text.find("\"two_theta_step\":0.02,"), std::string::npos);
     // Standard output as the target.
@@ -128,15 +140,147 @@ TEST_F(CliWithExample, JsonHoldsTheRecordExactly) {
     EXPECT_EQ(s.out, text);
 }
 
-TEST_F(CliWithExample, OutputEqualToInputConverts) {
-    const auto copy = dir / "same.raw";
-    std::filesystem::copy_file(example, copy);
-    const CliRun r = run_cli({"-q", copy.string(), copy.string()});
+TEST_F(CliWithExample, JsonSigmaOnlyFromUncertaintiesAndIntensitiesKept) {
+    write_file(dir / "a.xye", "10.0 0 1.5\n10.1 4 2\n");
+    const std::string xye = (dir / "a.xye").string();
+    const CliRun with = run_cli({"--header-lines", "0", "--read-sigma", "-t", "json", xye, "-"});
+    EXPECT_NE(with.out.find("\"sigma\":[1.5,2]"), std::string::npos) << with.out;
+    EXPECT_NE(with.out.find("\"intensity\":[0.001,4.001]"), std::string::npos) << with.out;
+    const CliRun kept =
+        run_cli({"--header-lines", "0", "--keep-intensities", "-t", "json", xye, "-"});
+    EXPECT_NE(kept.out.find("\"intensity\":[0,4]"), std::string::npos) << kept.out;
+    EXPECT_EQ(kept.out.find("\"sigma\""), std::string::npos);
+}
+
+// Refusals leave every file as it was and exit 2; --force and a folder as
+// OUTPUT write.
+TEST_F(CliWithExample, OverwritesAreRefused) {
+    const auto a = dir / "sample2.uxd", b = dir / "sample3.uxd", link = dir / "link.uxd";
+    std::filesystem::copy_file(examples / "quartz.uxd", a);
+    write_file(b, read_file(examples / "quartz.uxd") + "\n");
+    std::filesystem::create_symlink(a, link);
+    write_file(dir / "old.gsa", "old");
+    std::filesystem::create_directory(dir / "into");
+    const std::string A = a.string(), B = b.string(), gsa = (dir / "old.gsa").string();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* written;  // the file that changes, or nullptr
+    };
+    const Case cases[] = {
+        {{A, B}, 2, nullptr},  // qelda-convert *.uxd over two UXD files
+        {{A, A}, 2, nullptr},
+        {{A, link.string()}, 2, nullptr},
+        {{"-n", A, gsa}, 2, nullptr},
+        {{"-t", "xy", A, B}, 2, nullptr},  // B still holds a UXD scan
+        {{A, gsa}, 0, "old.gsa"},          // another format: replaced
+        {{"-t", "xy", A, (dir / "into").string()}, 0, "into/sample2.dat"},
+        {{"--force", A, B}, 0, "sample3.uxd"},
+    };
+    for (const auto& c : cases) {
+        std::map<std::string, std::string> before;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path()))
+            if (e.is_regular_file()) before[e.path().string()] = read_file(e.path());
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "-q");
+        const CliRun r = run_cli(args);
+        EXPECT_EQ(r.status, c.status) << c.args.back() << ": " << r.err;
+        for (const auto& [path, content] : before) {
+            if (c.written == nullptr || path != (dir / c.written).string()) {
+                EXPECT_EQ(read_file(path), content) << path;
+            }
+        }
+        if (c.written) {
+            EXPECT_TRUE(std::filesystem::exists(dir / c.written)) << c.written;
+            EXPECT_NE(before[(dir / c.written).string()], read_file(dir / c.written));
+        } else {
+            EXPECT_NE(r.err.find(c.args.back()), std::string::npos) << r.err;
+        }
+    }
+}
+
+// One process converts the batch with one workspace: each output equals what
+// a conversion of that file alone writes, whatever came before it.
+TEST_F(CliWithExample, BatchMatchesSingleConversions) {
+    std::vector<std::string> inputs;
+    for (const char* name : {"quartz.gsa", "quartz.raw", "quartz.uxd", "quartz.dbw"}) {
+        // Distinct names, so that the outputs do not meet.
+        inputs.push_back((dir / (std::string(name + 7) + name)).string());
+        std::filesystem::copy_file(examples / name, inputs.back());
+    }
+    // An x-y file names no title: it must not take the one of the file before.
+    inputs.insert(inputs.begin() + 2, (dir / "plain.xy").string());
+    write_file(inputs[2], "10.0 5\n10.1 6\n");
+    const std::vector<std::string> options = {"-t", "xy", "--write-sigma", "--header-lines", "0"};
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {"-o", (dir / "o").string()});
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    const CliRun r = run_cli(args);
     ASSERT_EQ(r.status, 0) << r.err;
-    const CliRun again = run_cli({"-q", "-t", "json", copy.string(), "-"});
-    const CliRun orig = run_cli({"-q", "-t", "json", example.string(), "-"});
-    EXPECT_EQ(again.out, orig.out);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    EXPECT_EQ(r.out, "5 converted, 0 failed, 0 warnings\n");
+    for (const auto& in : inputs) {
+        const std::string name = std::filesystem::path(in).stem().string() + ".dat";
+        const auto single = dir / ("single-" + name);
+        std::vector<std::string> one = options;
+        one.insert(one.end(), {"-q", in, single.string()});
+        ASSERT_EQ(run_cli(one).status, 0);
+        EXPECT_EQ(read_file(dir / "o" / name), read_file(single)) << in;
+    }
+}
+
+TEST_F(CliWithExample, BatchFailuresAndCollisions) {
+    write_file(dir / "bad.uxd", "_FILEVERSION=1\n_START= 10.0\n");
+    write_file(dir / "a.uxd", read_file(examples / "quartz.uxd"));
+    std::filesystem::create_directory(dir / "b");
+    write_file(dir / "b/a.uxd", read_file(examples / "quartz.uxd"));
+    std::filesystem::copy_file(example, dir / "q.raw");
+    const std::string a = (dir / "a.uxd").string(), bad = (dir / "bad.uxd").string();
+    // Beside the inputs; the bad file fails with one line, the others convert.
+    const CliRun r =
+        run_cli({"-t", "gsas", a, bad, (dir / "q.raw").string(), (dir / "none.uxd").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(std::filesystem::exists(dir / "a.gsa"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "bad.gsa"));
+    EXPECT_EQ(r.out, "2 converted, 2 failed, 0 warnings\n");
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    EXPECT_NE(r.err.find("qelda-convert: " + bad + ": "), std::string::npos) << r.err;
+    // Two inputs with one output name, an output that is an input, -n: nothing written.
+    const std::string o = (dir / "o").string();
+    const std::vector<std::vector<std::string>> refused = {
+        {"-t", "xy", "-o", o, a, (dir / "b/a.uxd").string()},
+        {"-t", "uxd", "--ext", ".uxd", a, bad, a},
+        {"-t", "gsas", "-n", a, bad, bad},
+        {"-t", "gsas", "-n", "-o", dir.path().string(), a},
+    };
+    for (const auto& args : refused) {
+        const CliRun x = run_cli(args);
+        EXPECT_EQ(x.status, 2) << x.err;
+        EXPECT_FALSE(std::filesystem::exists(o));
+        EXPECT_NE(x.err.find("nothing converted"), std::string::npos) << x.err;
+    }
+}
+
+// "-" as INPUT reads standard input; "-" as OUTPUT writes any format there and
+// nothing else.
+TEST_F(CliWithExample, Pipes) {
+    const auto file_out = dir / "q.dat";
+    ASSERT_EQ(run_cli({"-q", "-t", "xy", example.string(), file_out.string()}).status, 0);
+    // With --from, and told by its content.
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-f", "stoe-raw", "-t", "xy", "-", "-"}, {"-t", "xy", "-", "-"}}) {
+        const CliRun piped = run_cli(args, read_file(example));
+        EXPECT_EQ(piped.status, 0) << piped.err;
+        EXPECT_EQ(piped.out, read_file(file_out));
+    }
+    const CliRun binary = run_cli({"-t", "stoe-raw", (examples / "quartz.uxd").string(), "-"});
+    EXPECT_EQ(binary.status, 0);
+    EXPECT_EQ(binary.out.substr(0, 4), "RAW_");
+    // A failed read writes nothing to standard output.
+    const CliRun cut =
+        run_cli({"-f", "stoe-raw", "-t", "xy", "-", "-"}, read_file(example).substr(0, 700));
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_TRUE(cut.out.empty());
+    EXPECT_NE(cut.err.find("qelda-convert: -: UNEXPECTED END OF FILE"), std::string::npos);
 }
 
 TEST_F(CliWithExample, FailedConversionLeavesOldFileAndNoTemporaries) {
@@ -190,7 +334,7 @@ TEST(Cli, EveryInputToEveryOutput) {
     ASSERT_GE(inputs.size(), 2u);
     for (const auto& [name, path] : inputs) {
         for (const char* to : {"xy", "gsas", "stoe-raw", "uxd", "dbw"}) {
-            const auto out = dir / (std::string("out-") + to);
+            const auto out = dir / (std::filesystem::path(name).filename().string() + "-" + to);
             std::vector<std::string> args = {"-q", "-t", to, path.string(), out.string()};
             if (name == "quartz.dat") args.insert(args.begin(), {"--header-lines", "1"});
             const CliRun r = run_cli(args);
@@ -207,6 +351,129 @@ TEST(Cli, XyFileNamesAreRecognised) {
                               (dir / "a.xye").string(), (dir / "b.dat").string()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(dir / "b.dat"), "   10.000,   100.000\r\n   10.100,   121.000\r\n");
+}
+
+}  // namespace
+}  // namespace qelda
+
+namespace qelda {
+namespace {
+
+// Option values are plain decimal numbers with their ranges; the prompt boxes'
+// implied decimals never apply to them.
+TEST(Cli, NumbersAndRanges) {
+    const auto xy = std::filesystem::path(QELDA_SOURCE_DIR) / "examples/quartz.dat";
+    if (!std::filesystem::exists(xy)) GTEST_SKIP();
+    struct Case {
+        std::vector<std::string> options;
+        const char* expected;  // in the json; nullptr: a usage error
+    };
+    const Case cases[] = {
+        {{"--wavelengths", "2,0,0"}, "\"lambda1\":2,\"lambda2\":0,\"alpha_ratio\":0,"},
+        {{"--wavelengths", "1.5406,1.5444,1"},
+         "\"lambda1\":1.5406,\"lambda2\":1.5444,\"alpha_ratio\":1,"},
+        {{"--wavelengths", "+1.5406,1.5444,1e-3"}, "\"alpha_ratio\":0.001,"},
+        {{"--wavelengths", "0.7093,0.71359,0.5"}, "\"lambda2\":0.71359,"},
+        {{"--count-time", "2"}, "\"count_time\":2,"},
+        {{"--count-time", "1e3"}, "\"count_time\":1000,"},
+        {{"--wavelengths", "-1.5,0,0"}, nullptr},
+        {{"--wavelengths", "0,0,0"}, nullptr},
+        {{"--wavelengths", "10,0,0"}, nullptr},
+        {{"--wavelengths", "1.5,-0.1,0.5"}, nullptr},
+        {{"--wavelengths", "1.5,1.6,1.01"}, nullptr},
+        {{"--wavelengths", "1.5,abc,0.5"}, nullptr},
+        {{"--wavelengths", "nan,0,0"}, nullptr},
+        {{"--wavelengths", "1.5,1.6"}, nullptr},
+        {{"--count-time", "0"}, nullptr},
+        {{"--count-time", "inf"}, nullptr},
+        {{"--count-time", "fast"}, nullptr},
+        {{"--header-lines", "-1"}, nullptr},
+        {{"--header-lines", "1.5"}, nullptr},
+        {{"--range", "0"}, nullptr},
+        {{"--range", "two"}, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.options;
+        if (c.options[0] != "--header-lines") args.insert(args.end(), {"--header-lines", "1"});
+        args.insert(args.end(), {"-t", "json", xy.string(), "-"});
+        const CliRun r = run_cli(args);
+        if (c.expected == nullptr) {
+            EXPECT_EQ(r.status, 2) << c.options[1];
+            // The message names the option and the value.
+            EXPECT_NE(r.err.find(c.options[0] + " " + c.options[1]), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(r.status, 0) << c.options[1] << r.err;
+            EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.options[1] << r.out;
+        }
+    }
+}
+
+ContentGuess guess(FormatId format, std::vector<FormatId> candidates = {}) {
+    return {format, std::move(candidates), "test"};
+}
+
+// The last extension names the format; a shared one lets the content decide,
+// and falls back on the extension's format when the content does not tell.
+TEST(Cli, FormatOfANameAndItsContent) {
+    using F = FormatId;
+    struct Case {
+        const char* name;
+        ContentGuess content;
+        F expected;  // none: refused, naming the candidates
+        bool content_asked;
+    };
+    const Case cases[] = {
+        {"quartz.raw.xy", guess(F::stoe_raw), F::ascii_xy, false},
+        {"quartz.v2.gsa", guess(F::none), F::gsas, false},
+        {"a.UXD", guess(F::none), F::siemens_uxd, false},
+        {"run.fxye", guess(F::none), F::gsas, false},
+        {"a.xrdml", guess(F::none), F::xrdml, false},
+        {"a.raw", guess(F::bruker_raw, {F::bruker_raw}), F::bruker_raw, true},
+        {"a.raw", guess(F::none), F::stoe_raw, true},
+        {"a.dat", guess(F::dbw, {F::dbw}), F::dbw, true},
+        {"a.ras", guess(F::rigaku_rasx, {F::rigaku_rasx}), F::rigaku_rasx, true},
+        {"a.raw", guess(F::none, {F::stoe_raw, F::bruker_raw}), F::none, true},
+        {"a.txt", guess(F::none), F::none, true},
+        {"scan", guess(F::siemens_uxd, {F::siemens_uxd}), F::siemens_uxd, true},
+    };
+    for (const auto& c : cases) {
+        bool asked = false;
+        const FormatChoice choice = choose_input_format(c.name, [&] {
+            asked = true;
+            return c.content;
+        });
+        EXPECT_EQ(choice.format, c.expected) << c.name;
+        EXPECT_EQ(asked, c.content_asked) << c.name;
+        if (c.expected == F::none) {
+            EXPECT_NE(choice.error.find("--from"), std::string::npos);
+        }
+        if (c.content.candidates.size() > 1) {
+            EXPECT_NE(choice.error.find("stoe-raw or bruker-raw"), std::string::npos)
+                << choice.error;
+        }
+    }
+    bool json = false;
+    EXPECT_EQ(output_format_of_name("q.raw.xy", json), F::ascii_xy);
+    EXPECT_EQ(output_format_of_name("q.RAW", json), F::stoe_raw);
+    EXPECT_EQ(output_format_of_name("q.cif", json), std::nullopt);
+    EXPECT_FALSE(json);
+    EXPECT_EQ(output_format_of_name("q.json", json), std::nullopt);
+    EXPECT_TRUE(json);
+}
+
+TEST(Cli, DetectPrintsEachFormat) {
+    ScratchDir dir;
+    write_file(dir / "a.uxd", "x");
+    write_file(dir / "b.txt", "x");
+    // A shared extension: the content tells a Stoe raw file named .dat.
+    const auto example = std::filesystem::path(QELDA_SOURCE_DIR) / "examples/quartz.raw";
+    write_file(dir / "c.dat", read_file(example));
+    const CliRun r = run_cli(
+        {"--detect", (dir / "a.uxd").string(), (dir / "b.txt").string(), (dir / "c.dat").string()});
+    EXPECT_EQ(r.status, 1);  // b.txt cannot be told
+    EXPECT_NE(r.out.find("a.uxd: uxd (extension .uxd)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("b.txt: unknown: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("c.dat: stoe-raw (content: "), std::string::npos) << r.out;
 }
 
 }  // namespace
