@@ -39,12 +39,14 @@ WavelengthEntries ScriptedInteraction::wavelength_prompt() {
     return answers_.wavelengths;
 }
 
-XyInputEntries ScriptedInteraction::xy_input_prompt(std::string_view current_title) {
+XyInputEntries ScriptedInteraction::xy_input_prompt(std::string_view current_title,
+                                                    int32_t detected_header_lines) {
     events_.emplace_back("xy_input");
     XyInputEntries e;
     e.title = answers_.title_given ? answers_.title : std::string(current_title);
     e.count_time = answers_.count_time;
-    e.header_lines = answers_.header_lines;
+    e.header_lines = answers_.header_lines.empty() ? std::to_string(detected_header_lines)
+                                                   : answers_.header_lines;
     e.read_sigma = answers_.read_sigma;
     return e;
 }

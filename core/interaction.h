@@ -53,7 +53,10 @@ class Interaction {
     // The four prompts return what the user left in their boxes; the core
     // applies the rules (layouts, defaults) to those texts.
     virtual WavelengthEntries wavelength_prompt() = 0;
-    virtual XyInputEntries xy_input_prompt(std::string_view current_title) = 0;
+    // `detected_header_lines`: the leading lines of the file that are not data
+    // rows, which the header lines box starts with.
+    virtual XyInputEntries xy_input_prompt(std::string_view current_title,
+                                           int32_t detected_header_lines) = 0;
     virtual AsciiOutputEntries ascii_output_prompt(std::string_view current_title) = 0;
     virtual bool slit_prompt() = 0;
 };
@@ -67,7 +70,7 @@ class ScriptedInteraction : public Interaction {
         bool title_given = false;
         std::string title;
         std::string count_time;
-        std::string header_lines = "0";
+        std::string header_lines;  // empty: the number the reader detected
         bool read_sigma = false;
         bool write_title = true;
         bool write_sigma = false;
@@ -85,7 +88,8 @@ class ScriptedInteraction : public Interaction {
     void show_success(const PowderPattern& record, const ConversionSession& session) override;
     void reset_selection() override;
     WavelengthEntries wavelength_prompt() override;
-    XyInputEntries xy_input_prompt(std::string_view current_title) override;
+    XyInputEntries xy_input_prompt(std::string_view current_title,
+                                   int32_t detected_header_lines) override;
     AsciiOutputEntries ascii_output_prompt(std::string_view current_title) override;
     bool slit_prompt() override;
 

@@ -58,12 +58,12 @@ void ask_wavelengths(Workspace& ws) {
     }
 }
 
-XyInputChoice ask_xy_input(Workspace& ws) {
+XyInputChoice ask_xy_input(Workspace& ws, int32_t detected_header_lines) {
     static const Layout kTitle("(A60)");
     const Layout& kHeaderLines = layout_of(PromptBox::header_lines);
     const Layout& kCountTime = layout_of(PromptBox::count_time);
     PowderPattern& r = ws.record();
-    const XyInputEntries typed = ws.interaction().xy_input_prompt(r.title);
+    const XyInputEntries typed = ws.interaction().xy_input_prompt(r.title, detected_header_lines);
     std::string title;
     int32_t header_lines = 0;
     float count_time = 0;

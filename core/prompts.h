@@ -17,8 +17,9 @@ struct XyInputChoice {
     int32_t header_lines = 0;
     bool read_sigma = false;
 };
-// Sets title and count_time (below 0.001 it becomes 1.0).
-XyInputChoice ask_xy_input(Workspace& ws);
+// Sets title and count_time (below 0.001 it becomes 1.0). The header lines box
+// starts with `detected_header_lines`.
+XyInputChoice ask_xy_input(Workspace& ws, int32_t detected_header_lines = 0);
 
 struct AsciiOutputChoice {
     bool write_title = true;

@@ -1,15 +1,19 @@
 // ASCII x-y: one line per point holding 2-theta, the intensity and optionally
 // sigma(I). The file has no header of known shape, so the reader asks how many
-// header lines to skip and whether a third column holds sigma(I), and asks for
-// the wavelengths. Only the first and the last angle are kept; the step is
-// derived from them.
+// header lines to skip (offering the number it detects: the leading lines that
+// are not data rows) and whether a third column holds sigma(I), and asks for
+// the wavelengths. The record keeps the first angle and a step derived from the
+// first and the last; every angle of the file is checked against that even
+// grid, and a file whose angles leave it is refused rather than moved onto it.
 //
 // Reading takes the values of a data line as numbers separated by commas,
 // blanks or tabs, over the whole line: nearly every x-y file in the wild is
 // blank- or tab-separated, and our own comma-separated lines read the same
-// either way. Blank lines are skipped, a file of fewer than ten points is read,
-// and the point limit is kept. The step is rounded to four decimals only where
-// that keeps the last angle.
+// either way. Blank lines and lines beginning with "#" are skipped, a file of
+// fewer than ten points is read, and the point limit is kept. A line with a
+// value that is not a number, or with fewer values than asked for, is refused
+// naming the line. The step is rounded to four decimals only where that keeps
+// the last angle.
 //
 // Writing gives "  x.xxx,  yyyy.yyy" (2X,F7.3,',',F10.3), with ",  ssss.sss"
 // appended when sigma(I) is asked for. A value too wide for its field is
@@ -17,12 +21,15 @@
 // reads them free-format, so nothing is lost.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/codec_guard.h"
+#include "core/even_grid.h"
 #include "core/fields.h"
 #include "core/prompts.h"
 #include "core/record_io.h"
@@ -31,50 +38,100 @@
 namespace qelda {
 namespace {
 
-// A data line among the first ten that is not made of numbers stops the read
-// with the input conversion error report (a wrong count of header lines shows
-// there); a later one ends it with a read error that names the line before it.
-constexpr int32_t kCheckedLeadingPoints = 10;
-
-enum class LineKind { values, blank, bad };
-
 bool is_gap(char c) noexcept {
     return c == ' ' || c == '\t';
 }
 
-// Reads the first `count` values of a data line into `out`. Blanks and tabs
-// separate values, and so does one comma together with the blanks around it; a
-// comma with no value before it stands for an empty value, which is 0, as are
-// values missing at the end of the line. Values after the first `count` are
-// not looked at. A value follows the input rules of F15.0 (a point is
-// optional, an exponent may be given with E or D).
-LineKind read_values(std::string_view line, float* out, int count) noexcept {
+// The values of a line, as texts. Blanks and tabs separate values, and so does
+// one comma together with the blanks around it; a comma with no value before
+// it stands for an empty value (read as 0).
+struct Tokens {
+    static constexpr int kMax = 4;
+    std::string_view text[kMax];
+    int count = 0;  // values on the line, counted up to kMax
+    bool comment = false;
+};
+
+Tokens split_values(std::string_view line) noexcept {
+    Tokens t;
     const std::size_t n = line.size();
     std::size_t pos = 0;
     auto skip_gaps = [&] {
         while (pos < n && is_gap(line[pos])) ++pos;
     };
     skip_gaps();
-    if (pos == n) return LineKind::blank;
-    std::fill(out, out + count, 0.0f);
-    for (int k = 0; k < count; ++k) {
+    if (pos < n && line[pos] == '#') {
+        t.comment = true;
+        return t;
+    }
+    while (t.count < Tokens::kMax) {
         skip_gaps();
         if (pos == n) break;
         if (line[pos] == ',') {  // an empty value
+            t.text[t.count++] = {};
             ++pos;
             continue;
         }
         const std::size_t start = pos;
         while (pos < n && !is_gap(line[pos]) && line[pos] != ',') ++pos;
-        double value = 0.0;
-        if (parse_real_field(line.substr(start, pos - start), 0, value) != FieldError::none ||
-            !std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max())
-            return LineKind::bad;
-        out[k] = static_cast<float>(value);
+        t.text[t.count++] = line.substr(start, pos - start);
         skip_gaps();
         if (pos < n && line[pos] == ',') ++pos;
     }
-    return LineKind::values;
+    return t;
+}
+
+// A value under the input rules of F15.0 (a point is optional, an exponent may
+// be given with E or D); an empty value is 0.
+bool parse_value(std::string_view text, double& value) noexcept {
+    value = 0.0;
+    if (text.empty()) return true;
+    return parse_real_field(text, 0, value) == FieldError::none && std::isfinite(value) &&
+           std::fabs(value) <= std::numeric_limits<float>::max();
+}
+
+// How many values a line holds when all of them are numbers, else 0.
+int numeric_columns(const Tokens& t) noexcept {
+    double v = 0.0;
+    for (int k = 0; k < t.count; ++k)
+        if (t.text[k].empty() || !parse_value(t.text[k], v)) return 0;
+    return t.count;
+}
+
+// The header lines: the leading lines before the first run of data rows, that
+// is of lines holding two or more numbers and nothing else, all with the same
+// number of values (five in a row, or up to the end of a short file). Blank and
+// "#" lines neither start nor break a run. A lone wavelength, "!" or "'"
+// lines, column titles and our own title line are header lines. The unit is
+// left where it was.
+int32_t detect_header_lines(InputUnit& in) {
+    constexpr int32_t kRun = 5;
+    constexpr int32_t kLooked = 2000;  // lines looked at, at most
+    const std::size_t origin = in.position();
+    int32_t candidate = -1;  // 0-based line where the current run began
+    int columns = 0;
+    int32_t run = 0;
+    int32_t line_no = 0;
+    std::string_view line;
+    while (run < kRun && line_no < kLooked && in.next_line(line)) {
+        const Tokens t = split_values(line);
+        ++line_no;
+        if (t.comment || t.count == 0) continue;
+        const int k = numeric_columns(t);
+        if (k >= 2 && k == columns && candidate >= 0) {
+            ++run;
+        } else if (k >= 2) {
+            candidate = line_no - 1;
+            columns = k;
+            run = 1;
+        } else {
+            candidate = -1;
+            columns = 0;
+            run = 0;
+        }
+    }
+    in.set_position(origin);
+    return candidate < 0 ? 0 : candidate;
 }
 
 // The step between `points` points from `start` to `end`; 0 for a single
@@ -95,19 +152,24 @@ float derived_step(float start, float end, int32_t points) noexcept {
     return static_cast<float>(std::clamp(step, -kMax, kMax));
 }
 
+std::string where(const InputUnit& in, int32_t line) {
+    return std::string(in.file_name()) + ", line " + std::to_string(line);
+}
+
 ConversionStatus read_xy(Workspace& ws) {
     static const Layout kTitle("(A60)");
     PowderPattern& r = ws.record();
     InputUnit& in = ws.input();
 
+    const int32_t detected = detect_header_lines(in);
     // The first line is offered as the title; an empty file holds no data line.
     std::string title;
     if (read_record(in, kTitle, {TextRef{title, kTitleLength}}) != Outcome::done) {
         r.lines_read = 0;
-        return ConversionStatus::premature_end;
+        return ws.fail(ConversionStatus::premature_end, std::string(in.file_name()) + " is empty");
     }
     r.set_title(title);
-    const XyInputChoice choice = ask_xy_input(ws);
+    const XyInputChoice choice = ask_xy_input(ws, detected);
 
     // The title line counts among the header lines: with none, it is the first
     // data line.
@@ -117,7 +179,9 @@ ConversionStatus read_xy(Workspace& ws) {
     for (int32_t k = 0; k < choice.header_lines; ++k) {
         if (!in.next_line(line)) {
             r.lines_read = lines;
-            return ConversionStatus::premature_end;
+            return ws.fail(ConversionStatus::premature_end,
+                           std::string(in.file_name()) + " ends within its " +
+                               std::to_string(choice.header_lines) + " header lines");
         }
         ++lines;
     }
@@ -126,37 +190,65 @@ ConversionStatus read_xy(Workspace& ws) {
 
     const int count = choice.read_sigma ? 3 : 2;
     const int32_t limit = std::min(r.max_points, kPointCapacity);
-    int32_t points = 0;
-    float last_angle = 0.0f;
+    // Every angle as printed, for the grid check, and the line it stands on.
+    std::vector<double> angles;
+    std::vector<int8_t> decimals;
+    std::vector<int32_t> line_of;
     while (in.next_line(line)) {
-        float values[3] = {0.0f, 0.0f, 0.0f};
-        const LineKind kind = read_values(line, values, count);
-        if (kind == LineKind::bad) {
+        ++lines;
+        const Tokens t = split_values(line);
+        if (t.comment || t.count == 0) continue;
+        double values[3] = {0.0, 0.0, 0.0};
+        for (int k = 0; k < std::min(count, t.count); ++k) {
+            if (!parse_value(t.text[k], values[k])) {
+                r.lines_read = lines;
+                return ws.fail(ConversionStatus::record_error,
+                               where(in, lines) + ": '" + std::string(t.text[k].substr(0, 40)) +
+                                   "' is not a number (column " + std::to_string(k + 1) + ")");
+            }
+        }
+        if (t.count < count) {
             r.lines_read = lines;
-            if (points < kCheckedLeadingPoints)
-                throw IoAbort{conversion_error_report(InputUnit::kNumber, in.file_name())};
-            return ConversionStatus::record_error;
+            return ws.fail(
+                ConversionStatus::record_error,
+                where(in, lines) + ": " + std::to_string(t.count) +
+                    (t.count == 1 ? " value" : " values") + " where " + std::to_string(count) +
+                    (count == 3 ? " (2theta, intensity, sigma)" : " (2theta, intensity)") +
+                    " are expected");
         }
-        if (kind == LineKind::blank) {
-            ++lines;
-            continue;
-        }
+        const auto points = static_cast<int32_t>(angles.size());
         if (points >= limit) {
             r.lines_read = lines;
+            r.point_count = points;
             return ConversionStatus::too_many_points;
         }
-        ++lines;
-        ++points;
-        if (points == 1) r.two_theta_start = values[0];
-        last_angle = values[0];
-        r.intensity(points) = values[1];
-        if (choice.read_sigma) r.sigma(points) = values[2];
-        r.point_count = points;
+        const int32_t i = points + 1;
+        r.intensity(i) = static_cast<float>(values[1]);
+        if (choice.read_sigma) r.sigma(i) = static_cast<float>(values[2]);
+        angles.push_back(values[0]);
+        decimals.push_back(static_cast<int8_t>(std::min(printed_decimals(t.text[0]), 100)));
+        line_of.push_back(lines);
     }
     r.lines_read = lines;
-    if (points == 0) return ConversionStatus::premature_end;
-    r.two_theta_end = last_angle;
-    r.two_theta_step = derived_step(r.two_theta_start, last_angle, points);
+    const auto points = static_cast<int32_t>(angles.size());
+    r.point_count = points;
+    if (points == 0)
+        return ws.fail(ConversionStatus::premature_end,
+                       std::string(in.file_name()) + " holds no data line after its " +
+                           std::to_string(choice.header_lines) + " header lines");
+    r.two_theta_start = static_cast<float>(angles.front());
+    r.two_theta_end = static_cast<float>(angles.back());
+    r.two_theta_step = derived_step(r.two_theta_start, r.two_theta_end, points);
+    if (points > 1) {
+        const double start = r.two_theta_start;
+        const double step = r.two_theta_step;
+        if (const auto miss = first_off_grid(angles, decimals, start, step)) {
+            r.lines_read = line_of[miss->index];
+            return ws.fail(ConversionStatus::record_error,
+                           off_grid_reason(where(in, line_of[miss->index]), angles[miss->index],
+                                           miss->off, start, step));
+        }
+    }
     return ConversionStatus::done;
 }
 

@@ -1,10 +1,13 @@
 // Philips UDF scan files, input only. The header lines read "Keyword,value,/";
 // a keyword is found anywhere in the first 60 columns of a line and its value
-// is taken from fixed columns counted from the start of the line. The line
-// "RawScan" ends the header; the counts follow, eight to a line in fields of
-// eight columns with one separator column between them, and a "/" after the
-// last count ends the data.
+// is taken from the text after it up to the closing "/" ("DataAngleRange"
+// holds two values, separated by a comma). The line "RawScan" ends the
+// header; the counts follow, eight to a line in fields of eight columns with
+// one separator column between them, and a "/" after the last count ends the
+// data. The counts must match the number the angle range announces: fewer is
+// refused, more are ignored with a warning.
 #include <algorithm>
+#include <charconv>
 #include <span>
 #include <string>
 #include <string_view>
@@ -56,11 +59,11 @@ void mend_decimal_comma(std::string& text) {
     }
 }
 
-// The value columns first..last (1-based, inclusive) of the work line.
-std::string value_columns(const std::string& work, std::size_t first, std::size_t last) {
-    std::string text = work.substr(first - 1, last - first + 1);
-    mend_decimal_comma(text);
-    return text;
+// A header number as a reason quotes it ("43.92").
+std::string number_text(float v) {
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 7);
+    return std::string(buf, res.ptr);
 }
 
 // A single value from column `first` on: everything up to the closing "/" and
@@ -76,6 +79,50 @@ std::string value_from(const std::string& work, std::size_t first) {
     return text;
 }
 
+// Reads a header value. One that is not a number stops the read with the
+// input conversion error report; the reason names the line and the keyword.
+void header_value(Workspace& ws, const std::string& text, const Layout& layout, float& target,
+                  std::string_view keyword, int32_t line) {
+    if (read_text(text, layout, {target}) == Outcome::done) return;
+    const std::string file(ws.input().file_name());
+    const auto first = text.find_first_not_of(' ');
+    const std::string value = first == std::string::npos
+                                  ? std::string()
+                                  : text.substr(first, text.find_last_not_of(' ') + 1 - first);
+    ws.failure_reason = file + ", line " + std::to_string(line) + ": '" + value.substr(0, 40) +
+                        "' is not a number (" + std::string(keyword) + ")";
+    throw IoAbort{conversion_error_report(InputUnit::kNumber, file)};
+}
+
+// The two values of "DataAngleRange", start and end: the text after the
+// keyword's comma, up to the "/", split at the commas. Both must be there.
+bool angle_range(Workspace& ws, const std::string& work, std::size_t keyword, float& start,
+                 float& end, int32_t line) {
+    static const Layout kValue("(F60.3)");
+    std::string text = work.substr(keyword);
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos) return false;
+    text.erase(0, comma + 1);
+    text.erase(std::min(text.find('/'), text.size()));
+    mend_decimal_comma(text);
+    float values[2] = {0.0f, 0.0f};
+    int found = 0;
+    std::size_t pos = 0;
+    while (pos <= text.size() && found <= 2) {
+        const std::size_t next = std::min(text.find(',', pos), text.size());
+        const std::string field = text.substr(pos, next - pos);
+        pos = next + 1;
+        if (field.find_first_not_of(' ') == std::string::npos) continue;
+        if (found == 2) return false;  // a third value
+        header_value(ws, field, kValue, values[found], "DataAngleRange", line);
+        ++found;
+    }
+    if (found != 2) return false;
+    start = values[0];
+    end = values[1];
+    return true;
+}
+
 // `title` = columns 13 up to two before the first "/", so that the comma
 // before it is left out; all blank when there is no "/" or nothing lies there.
 void read_title(PowderPattern& r, const std::string& work) {
@@ -87,28 +134,64 @@ void read_title(PowderPattern& r, const std::string& work) {
     r.set_title(std::string_view(work).substr(12, slash - 13));
 }
 
-// Reads the next count line into `dest` (n counts, 1..8). The counts end at a
-// "/" or at a DOS end-of-file character; a line holds as many counts as it has
-// fields up to its last non-blank column before that mark. When fewer than n
-// remain, the file holds fewer counts than its header announces.
-ConversionStatus read_count_line(InputUnit& in, float* dest, int32_t n) {
-    static const Layout kCounts("(7(I8,1X),I8)");
-    std::string_view line;
-    if (!in.next_line(line)) return ConversionStatus::premature_end;
+// The counts of a count line: as many as it has fields up to its last
+// non-blank column before the "/" or DOS end-of-file mark that ends the data.
+struct CountLine {
+    std::string_view counts;
+    std::size_t present = 0;
+    bool ends_data = false;
+};
+
+CountLine split_count_line(std::string_view line) {
+    CountLine c;
     const std::size_t mark = line.find_first_of("/\x1a");
-    if (mark != std::string_view::npos) line = line.substr(0, mark);
-    const std::size_t last = line.find_last_not_of(" \t");
-    const std::size_t present = last == std::string_view::npos ? 0 : last / kCountColumns + 1;
-    if (present < static_cast<std::size_t>(n)) return ConversionStatus::premature_end;
+    c.ends_data = mark != std::string_view::npos;
+    c.counts = c.ends_data ? line.substr(0, mark) : line;
+    const std::size_t last = c.counts.find_last_not_of(" \t,");
+    c.present = last == std::string_view::npos ? 0 : last / kCountColumns + 1;
+    return c;
+}
+
+// Reads the next count line into `dest` (n counts, 1..8); `got` counts the
+// points read so far. Fewer counts than n, before the data end or the file
+// does, is a failure that says how many the file holds.
+ConversionStatus read_count_line(Workspace& ws, float* dest, int32_t n, int32_t line_no,
+                                 int32_t& got, CountLine& c) {
+    static const Layout kCounts("(7(I8,1X),I8)");
+    PowderPattern& r = ws.record();
+    InputUnit& in = ws.input();
+    const std::string file(in.file_name());
+    std::string_view line;
+    if (!in.next_line(line))
+        return ws.fail(ConversionStatus::premature_end,
+                       file + " ends after " + std::to_string(got) + " of the " +
+                           std::to_string(r.point_count) + " counts that its header announces");
+    c = split_count_line(line);
+    if (c.present < static_cast<std::size_t>(n)) {
+        const auto holds = got + static_cast<int32_t>(c.present);
+        const bool data_end = c.ends_data;
+        r.lines_read = line_no;
+        return ws.fail(data_end ? ConversionStatus::record_error : ConversionStatus::premature_end,
+                       file + ", line " + std::to_string(line_no) + ": " +
+                           (data_end ? "the counts end" : "the line ends") + " after count " +
+                           std::to_string(holds) + ", but the angle range of the header (" +
+                           number_text(r.two_theta_start) + " to " + number_text(r.two_theta_end) +
+                           " by " + number_text(r.two_theta_step) + ") announces " +
+                           std::to_string(r.point_count));
+    }
     const std::span<float> counts(dest, static_cast<std::size_t>(n));
-    if (read_text(line, kCounts, {counts}) != Outcome::done) return ConversionStatus::record_error;
+    if (read_text(c.counts, kCounts, {counts}) != Outcome::done) {
+        r.lines_read = line_no;
+        return ws.fail(ConversionStatus::record_error,
+                       file + ", line " + std::to_string(line_no) + ": " + in.problem());
+    }
+    got += n;
     return ConversionStatus::done;
 }
 
 ConversionStatus read_udf(Workspace& ws) {
     static const Layout kLine("(A60)");
     static const Layout kStepAfterComma("(F60.3)");
-    static const Layout kRange("(F9.4,1X,F9.4)");
     static const Layout kShortValue("(F60.3)");
     static const Layout kWavelength("(F60.5)");
 
@@ -138,23 +221,35 @@ ConversionStatus read_udf(Workspace& ws) {
         if (has("SampleIdent,")) {
             read_title(r, work);
         } else if (has("ScanStepSize,")) {
-            read_text_or_abort(value_from(work, 14), kStepAfterComma, {r.two_theta_step});
+            header_value(ws, value_from(work, 14), kStepAfterComma, r.two_theta_step,
+                         "ScanStepSize", header_lines);
             have_step = true;
         } else if (has("DataAngleRange")) {
-            read_text_or_abort(value_columns(work, 16, 34), kRange,
-                               {r.two_theta_start, r.two_theta_end});
+            if (!angle_range(ws, work, work.find("DataAngleRange"), r.two_theta_start,
+                             r.two_theta_end, header_lines)) {
+                r.lines_read = header_lines;
+                return ws.fail(ConversionStatus::record_error,
+                               std::string(in.file_name()) + ", line " +
+                                   std::to_string(header_lines) +
+                                   ": DataAngleRange holds no start and end");
+            }
             have_range = true;
         } else if (has("ScanStepSize")) {
-            read_text_or_abort(value_from(work, 15), kShortValue, {r.two_theta_step});
+            header_value(ws, value_from(work, 15), kShortValue, r.two_theta_step, "ScanStepSize",
+                         header_lines);
             have_step = true;
         } else if (has("ScanStepTime")) {
-            read_text_or_abort(value_from(work, 15), kShortValue, {r.count_time});
+            header_value(ws, value_from(work, 15), kShortValue, r.count_time, "ScanStepTime",
+                         header_lines);
         } else if (has("LabdaAlpha1")) {
-            read_text_or_abort(value_from(work, 13), kWavelength, {r.lambda1});
+            header_value(ws, value_from(work, 13), kWavelength, r.lambda1, "LabdaAlpha1",
+                         header_lines);
         } else if (has("LabdaAlpha2")) {
-            read_text_or_abort(value_from(work, 13), kWavelength, {r.lambda2});
+            header_value(ws, value_from(work, 13), kWavelength, r.lambda2, "LabdaAlpha2",
+                         header_lines);
         } else if (has("RatioAlpha21")) {
-            read_text_or_abort(value_from(work, 14), kWavelength, {r.alpha_ratio});
+            header_value(ws, value_from(work, 14), kWavelength, r.alpha_ratio, "RatioAlpha21",
+                         header_lines);
         } else if (has("RawScan")) {
             break;
         }
@@ -168,7 +263,15 @@ ConversionStatus read_udf(Workspace& ws) {
             : 0;
     if (count < 1) {
         r.lines_read = header_lines;
-        return ConversionStatus::record_error;
+        const std::string file(in.file_name());
+        if (!have_range || !have_step)
+            return ws.fail(ConversionStatus::record_error,
+                           file + ": the header ends (line " + std::to_string(header_lines) +
+                               ") without " + (have_range ? "ScanStepSize" : "DataAngleRange"));
+        return ws.fail(ConversionStatus::record_error,
+                       file + ": the angle range " + number_text(r.two_theta_start) + " to " +
+                           number_text(r.two_theta_end) + " by " + number_text(r.two_theta_step) +
+                           " gives no points");
     }
     r.point_count = count;
     if (count > r.max_points) return ConversionStatus::too_many_points;
@@ -177,14 +280,33 @@ ConversionStatus read_udf(Workspace& ws) {
     const int32_t full_lines = count / kCountsPerLine;
     r.lines_read = full_lines;
     float* const counts = r.intensity.data();
+    int32_t got = 0;
+    int32_t line_no = header_lines;
+    CountLine c;
     for (int32_t k = 0; k < full_lines; ++k) {
-        const ConversionStatus s = read_count_line(in, counts + k * kCountsPerLine, kCountsPerLine);
+        const ConversionStatus s =
+            read_count_line(ws, counts + k * kCountsPerLine, kCountsPerLine, ++line_no, got, c);
         if (s != ConversionStatus::done) return s;
     }
     // A last, partly filled line; when the count is a multiple of eight the
     // last full line was the end and nothing further is needed.
     const int32_t rest = count - full_lines * kCountsPerLine;
-    if (rest > 0) return read_count_line(in, counts + full_lines * kCountsPerLine, rest);
+    if (rest > 0) {
+        const ConversionStatus s =
+            read_count_line(ws, counts + full_lines * kCountsPerLine, rest, ++line_no, got, c);
+        if (s != ConversionStatus::done) return s;
+    }
+    // Counts after the announced ones, up to the end of the data.
+    std::size_t more = c.present - static_cast<std::size_t>(rest > 0 ? rest : kCountsPerLine);
+    std::string_view line;
+    while (!c.ends_data && in.next_line(line)) {
+        c = split_count_line(line);
+        more += c.present;
+    }
+    if (more > 0)
+        ws.warn(std::string(in.file_name()) + " holds " + std::to_string(more) +
+                " counts after the " + std::to_string(count) +
+                " that its angle range announces; ignored");
     return ConversionStatus::done;
 }
 

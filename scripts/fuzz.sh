@@ -19,11 +19,11 @@ cmake --build "$build" -j"$(nproc)" >/dev/null
 
 samples="$here/../shared/samples"
 declare -A sample_dir=([xy]=xy [gsas]=gsas [stoe-raw]=stoe_raw [uxd]=uxd [ard]="" [dbw]=dbws_like
-  [stoe-ascii]="" [udf]=udf [cif]=pdcif [bruker-raw]=bruker_raw
-  [detect]=.)
+  [stoe-ascii]="" [udf]=udf [cif]=pdcif [bruker-raw]=bruker_raw [xrdml]=xrdml [brml]=brml
+  [ras]=ras [rasx]=rasx [detect]=.)
 declare -A example_ext=([xy]=dat [gsas]=gsa [stoe-raw]=raw [uxd]=uxd [ard]=ard [dbw]=dbw
-  [stoe-ascii]=asc [udf]=udf [cif]=cif [bruker-raw]=bruker-raw
-  [detect]="")
+  [stoe-ascii]=asc [udf]=udf [cif]=cif [bruker-raw]=bruker-raw [xrdml]=xrdml [brml]=brml
+  [ras]=ras [rasx]=rasx [detect]="")
 
 # Scratch output files go to memory when the machine has it.
 [ -d /dev/shm ] && export TMPDIR=/dev/shm
@@ -59,7 +59,7 @@ run_target() {
 
 status=0
 running=0
-for name in xy gsas stoe-raw uxd ard dbw stoe-ascii udf cif bruker-raw detect; do
+for name in xy gsas stoe-raw uxd ard dbw stoe-ascii udf cif bruker-raw xrdml brml ras rasx detect; do
   if ((running >= jobs)); then
     wait -n || status=1
     running=$((running - 1))

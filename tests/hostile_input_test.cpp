@@ -6,6 +6,7 @@
 #include <random>
 
 #include "tests/test_support.h"
+#include "tests/zip_fixture.h"
 
 namespace qelda {
 namespace {
@@ -27,6 +28,8 @@ const FormatFiles kFiles[] = {
     {FormatId::scintag_ard, "", ".ard"},      {FormatId::dbw, "dbws_like", ".dbw"},
     {FormatId::stoe_ascii, "", ".asc"},       {FormatId::philips_udf, "udf", ".udf"},
     {FormatId::gsas_cif, "pdcif", ".cif"},    {FormatId::bruker_raw, "bruker_raw", ""},
+    {FormatId::xrdml, "xrdml", ".xrdml"},     {FormatId::bruker_brml, "brml", ".brml"},
+    {FormatId::rigaku_ras, "ras", ".ras"},    {FormatId::rigaku_rasx, "rasx", ".rasx"},
 };
 
 bool acceptable(ConversionStatus s) {
@@ -77,6 +80,31 @@ std::string random_bytes(std::size_t n, unsigned seed) {
     return s;
 }
 
+// A zip holding the members both zipped formats look for.
+std::string zip_scan() {
+    const std::string rows = "10.00 5 1\n10.02 6 1\n";
+    return testing::make_zip({{"Experiment0/RawData0.xml", "<RawData/>", true},
+                              {"Data0/Profile0.txt", rows, true},
+                              {"Data0/MesurementConditions0.xml", "<MeasurementConditions/>"}});
+}
+
+// Members whose headers understate what they inflate to (8 MB each).
+std::string zip_bomb() {
+    testing::ZipEntry raw{"Experiment0/RawData0.xml", std::string(8u << 20, '<'), true};
+    raw.declared_size = 100;
+    testing::ZipEntry profile{"Data0/Profile0.txt", std::string(8u << 20, '1'), true};
+    profile.declared_size = 100;
+    return testing::make_zip({raw, profile, {"Data0/MesurementConditions0.xml", "<a/>"}});
+}
+
+std::string zip_declaring(std::uint64_t size) {
+    testing::ZipEntry raw{"Experiment0/RawData0.xml", "<RawData/>", true};
+    raw.declared_size = size - 1;
+    testing::ZipEntry profile{"Data0/Profile0.txt", "1 2\n", true};
+    profile.declared_size = size - 1;
+    return testing::make_zip({raw, profile, {"Data0/MesurementConditions0.xml", "<a/>"}});
+}
+
 void put_u32(std::string& s, std::size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
@@ -105,6 +133,8 @@ std::string bruker_v4_absurd() {
 
 std::vector<std::pair<std::string, std::string>> hostile_contents() {
     const std::string digits400 = std::string(400, '7');
+    std::string nested;
+    for (int i = 0; i < 100000; ++i) nested += "<a>";
     return {
         {"bruker raw v3 absurd offsets", bruker_v3_absurd()},
         {"bruker raw v4 absurd offsets", bruker_v4_absurd()},
@@ -119,6 +149,14 @@ std::vector<std::pair<std::string, std::string>> hostile_contents() {
         {"only newlines", std::string(5000, '\n')},
         {"only CRs", std::string(5000, '\r')},
         {"many blank numbers", std::string(20000, '0') + "\n"},
+        {"truncated zip", zip_scan().substr(0, zip_scan().size() / 2)},
+        {"zip bomb", zip_bomb()},
+        {"zip member declared above 256 MB", zip_declaring(std::uint64_t{1} << 32)},
+        {"XML that is not XRDML", "<?xml version=\"1.0\"?>\n<RawData><DataRoutes/></RawData>\n"},
+        {"XML nested 100000 deep", "<xrdMeasurements>" + nested + "</xrdMeasurements>"},
+        {"RAS rows without a header",
+         "*RAS_DATA_START\n*RAS_INT_START\n1 2 3\n*RAS_INT_END\n"
+         "*RAS_DATA_END\n"},
     };
 }
 
@@ -138,7 +176,7 @@ std::vector<std::size_t> cut_points(const std::string& content, FormatId id) {
         for (std::size_t at = 0; at < content.size(); at += at < 2048 ? 7 : 509) cuts.push_back(at);
         return cuts;
     }
-    if (id == FormatId::stoe_raw) {
+    if (id == FormatId::stoe_raw || id == FormatId::bruker_brml || id == FormatId::rigaku_rasx) {
         for (std::size_t at = 0; at < content.size(); at += 512) cuts.push_back(at);
         cuts.push_back(content.size() - 1);
         return cuts;

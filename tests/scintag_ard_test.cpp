@@ -82,8 +82,8 @@ TEST(ScintagArd, PointCountKeepsTheLastPointAndTheLimit) {
     for (const Case c : {Case{10.0f, 80.0f, 0.02f, ConversionStatus::done, 3501},
                          Case{5.0f, 100.0f, 0.05f, ConversionStatus::done, 1901},
                          Case{20.0f, 20.0f, 0.02f, ConversionStatus::done, 1},
-                         Case{1.0f, 100000.0f, 1.0f, ConversionStatus::done, 100000},
-                         Case{0.0f, 100000.0f, 1.0f, ConversionStatus::too_many_points, 100001}}) {
+                         Case{0.0f, 999.99f, 0.01f, ConversionStatus::done, 100000},
+                         Case{0.0f, 1000.0f, 0.01f, ConversionStatus::too_many_points, 100001}}) {
         Bench b;
         ArdFile f;
         f.start = c.start, f.end = c.end, f.step = c.step, f.points = c.count;
@@ -116,8 +116,8 @@ TEST(ScintagArd, FailuresAndTheLineTheyName) {
         {"header cut after line 5", good.substr(0, good.find("\n\n\n") + 1),
          ConversionStatus::premature_end, 0},
         {"last point missing", ArdFile{.points = 5}.text(), ConversionStatus::premature_end, 0},
-        {"scan line", replace_line(2, "  10.0000000  ten"), ConversionStatus::record_error, 1},
-        {"date", replace_line(4, "   7   May"), ConversionStatus::record_error, 3},
+        {"scan line", replace_line(2, "  10.0000000  ten"), ConversionStatus::not_available, 1},
+        {"date", replace_line(4, "   7   May"), ConversionStatus::not_available, 3},
         {"third point", replace_line(10, "          120.0   x"), ConversionStatus::record_error, 9},
         {"step 0", zero_step.text(), ConversionStatus::record_error, 1},
         {"end before start", backwards.text(), ConversionStatus::record_error, 1},
@@ -129,6 +129,39 @@ TEST(ScintagArd, FailuresAndTheLineTheyName) {
         if (c.status == ConversionStatus::record_error) {
             EXPECT_EQ(b.r().lines_read, c.lines_read) << c.name;
         }
+    }
+}
+
+// Files of another kind, and points that disagree with the range.
+TEST(ScintagArd, ChecksOfTheRead) {
+    ArdFile extra;
+    extra.points = 8;
+    std::string blank_rate = ArdFile{}.text();
+    blank_rate.replace(blank_rate.rfind("   420.0"), 8, std::string(8, ' '));
+    struct Case {
+        const char* name;
+        std::string text;
+        ConversionStatus status;
+        const char* said;  // the reason, or the warning of a read
+    };
+    const Case cases[] = {
+        {"an x-y export", "10.00 123\n10.02 125\n10.04 127\n", ConversionStatus::not_available,
+         "scan.ard, line 2: columns 1-36 do not hold start, end and step: not a Scintag ARD file"},
+        {"points after the range", extra.text(), ConversionStatus::done,
+         "scan.ard holds 2 more points after the 6 that the range 10 to 10.1 by 0.02 announces; "
+         "ignored"},
+        {"a point without its rate", blank_rate, ConversionStatus::record_error,
+         "scan.ard, line 13: no count rate in columns 11-18 for point 6 of the 6 that the range 10 "
+         "to 10.1 by 0.02 announces"},
+        {"cut short", ArdFile{.points = 5}.text(), ConversionStatus::premature_end,
+         "scan.ard ends after point 5 of the 6 that the range 10 to 10.1 by 0.02 announces"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench b;
+        EXPECT_EQ(b.read(scintag_ard_codec, c.text, "scan.ard"), c.status);
+        EXPECT_EQ(c.status == ConversionStatus::done ? b.ws.warnings.at(0) : b.ws.failure_reason,
+                  c.said);
     }
 }
 

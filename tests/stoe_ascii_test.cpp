@@ -12,9 +12,11 @@ namespace {
 using testing::Bench;
 
 // A "Range 1" block: the marker line and the five lines after it.
+// The end angle agrees with the points (10 by 0.02).
 std::string range_block(int32_t points, const char* marker = "Range 1") {
     char angles[64], count[80];
-    std::snprintf(angles, sizeof angles, "%33s%9.3f%9.3f%9.3f", "", 10.0, 10.48, 0.02);
+    const double end = points > 0 ? 10.0 + 0.02 * (points - 1) : 10.48;
+    std::snprintf(angles, sizeof angles, "%33s%9.3f%9.3f%9.3f", "", 10.0, end, 0.02);
     std::snprintf(count, sizeof count, "%17s%7.1f%33s%6d", "", 5.0, "", points);
     return std::string(marker) + "\n  2Theta  begin  end  step\n" + angles + "\n\n\n" + count +
            "\n";
@@ -61,13 +63,46 @@ TEST(StoeAscii, ReadsRangeAndCountsTenToALine) {
     EXPECT_EQ(b.r().intensity(25), 125.0f);
     EXPECT_EQ(b.r().intensity(26), -7.0f) << "counts after the last point are dropped";
 
-    // Blank fields are 0; a "Range 10" line starts a range block too.
-    const std::string short_line = "Intensities\n\n" + std::string(9, ' ') + "      1\n";
-    ASSERT_EQ(b.read(stoe_ascii_codec, range_block(3, "Range 10") + short_line),
+    // A "Range 10" line starts a range block too.
+    ASSERT_EQ(b.read(stoe_ascii_codec, range_block(3, "Range 10") + counts_block(3)),
               ConversionStatus::done);
-    EXPECT_EQ(b.r().intensity(1), 1.0f);
-    EXPECT_EQ(b.r().intensity(2), 0.0f);
+    EXPECT_EQ(b.r().intensity(3), 103.0f);
     EXPECT_EQ(b.r().title, fixed_text("Quartz standard", 60)) << "no title line: kept";
+}
+
+// The markers, the range and the counts must agree; each refusal says why.
+TEST(StoeAscii, ChecksOfTheRead) {
+    const std::string blank9(9, ' ');
+    struct Case {
+        const char* name;
+        std::string text;
+        ConversionStatus status;
+        const char* said;  // the reason, or the warning of a read
+    } cases[] = {
+        {"an x-y export", "10.00 123\n10.02 125\n", ConversionStatus::not_available,
+         "scan.asc has no 'Range 1' or 'Intensities' line: not a Stoe ASCII export"},
+        {"range without counts", range_block(3), ConversionStatus::premature_end,
+         "scan.asc ends without its 'Intensities' line"},
+        {"range and points disagree",
+         export_file(25).replace(export_file(25).find("   10.480"), 9, "   10.500"),
+         ConversionStatus::record_error,
+         "scan.asc, line 8: 25 points, but the range 10 to 10.5 by 0.02 holds 26"},
+        {"a blank count field", range_block(3) + "Intensities\n\n" + blank9 + "      1\n",
+         ConversionStatus::record_error,
+         "scan.asc, line 9: the counts end after count 1 of the 3 that the range announces"},
+        {"counts after the points", range_block(8) + counts_block(8), ConversionStatus::done,
+         "scan.asc holds 2 counts after the 8 that the range announces; ignored"},
+        {"file cut in the counts", range_block(25) + counts_block(20),
+         ConversionStatus::premature_end,
+         "scan.asc ends after count 20 of the 25 that the range announces"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench b;
+        EXPECT_EQ(b.read(stoe_ascii_codec, c.text, "scan.asc"), c.status);
+        EXPECT_EQ(c.status == ConversionStatus::done ? b.ws.warnings.at(0) : b.ws.failure_reason,
+                  c.said);
+    }
 }
 
 TEST(StoeAscii, TitleColumns) {
@@ -122,6 +157,7 @@ TEST(StoeAscii, WavelengthField) {
     Bench b;
     b.read(stoe_ascii_codec, "Wavelength: Cu Ka1\n", "scan.asc");
     EXPECT_EQ(b.ws.abort_report, "input conversion error, unit 1, file scan.asc");
+    EXPECT_EQ(b.ws.failure_reason, "scan.asc, line 1: 'Cu Ka1' after 'Wavelength' is not a number");
 }
 
 TEST(StoeAscii, FailuresAndTheLineTheyName) {
@@ -135,7 +171,7 @@ TEST(StoeAscii, FailuresAndTheLineTheyName) {
         ConversionStatus status;
         int32_t lines_read;  // checked for status 2
     } cases[] = {
-        {"empty", "", ConversionStatus::premature_end, 0},
+        {"empty", "", ConversionStatus::not_available, 0},
         {"no counts", good.substr(0, good.find("Intensities")), ConversionStatus::premature_end, 0},
         {"range block cut", "Range 1\n\n\n\n", ConversionStatus::premature_end, 0},
         {"counts cut", good.substr(0, good.rfind('\n', good.find("    121")) + 1),

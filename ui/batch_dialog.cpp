@@ -59,17 +59,21 @@ class BatchPrompts final : public Interaction {
         }
         return replay_.wavelength_prompt();
     }
-    XyInputEntries xy_input_prompt(std::string_view current_title) override {
+    XyInputEntries xy_input_prompt(std::string_view current_title,
+                                   int32_t detected_header_lines) override {
         if (!asked_xy_) {
             asked_xy_ = true;
-            XyInputEntries e = window_.xy_input_prompt(current_title);
+            XyInputEntries e = window_.xy_input_prompt(current_title, detected_header_lines);
             auto& a = replay_.answers();
             a.count_time = e.count_time;
-            a.header_lines = e.header_lines;
+            // Left as detected: every later file takes the number found in it.
+            a.header_lines = e.header_lines == std::to_string(detected_header_lines)
+                                 ? std::string()
+                                 : e.header_lines;
             a.read_sigma = e.read_sigma;
             return e;
         }
-        return replay_.xy_input_prompt(current_title);
+        return replay_.xy_input_prompt(current_title, detected_header_lines);
     }
     AsciiOutputEntries ascii_output_prompt(std::string_view current_title) override {
         if (!asked_ascii_) {

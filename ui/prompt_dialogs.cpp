@@ -127,11 +127,11 @@ WavelengthEntries read_wavelength_prompt(const TemplateDialog& d) {
 }
 
 std::unique_ptr<TemplateDialog> make_xy_input_prompt(std::string_view current_title,
-                                                     QWidget* parent) {
+                                                     int32_t header_lines, QWidget* parent) {
     auto d = build_dialog(kXyInputPrompt, parent);
     if (!d) return d;
     d->set_text(id::xy_title_box, from_bytes(fixed_text(current_title, kTitleLength)));
-    d->set_text(id::header_lines_box, QStringLiteral("0"));
+    d->set_text(id::header_lines_box, QString::number(header_lines));
     d->set_text(id::count_time_box, QString());
     d->set_checked(id::read_sigma_box, false);
     refuse_bad_numbers(*d, kXyInputBoxes);

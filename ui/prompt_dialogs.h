@@ -18,8 +18,10 @@ namespace qelda::ui {
 std::unique_ptr<TemplateDialog> make_wavelength_prompt(QWidget* parent = nullptr);
 WavelengthEntries read_wavelength_prompt(const TemplateDialog& d);
 
-// 1034 starts with the current title, 1035 empty, 1037 "0", 1038 unticked.
+// 1034 starts with the current title, 1035 empty, 1037 the detected number of
+// header lines, 1038 unticked.
 std::unique_ptr<TemplateDialog> make_xy_input_prompt(std::string_view current_title,
+                                                     int32_t header_lines = 0,
                                                      QWidget* parent = nullptr);
 XyInputEntries read_xy_input_prompt(const TemplateDialog& d);
 

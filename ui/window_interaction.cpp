@@ -44,11 +44,13 @@ WavelengthEntries WindowInteraction::wavelength_prompt() {
     return run(d) ? read_wavelength_prompt(*d) : WavelengthEntries{};
 }
 
-XyInputEntries WindowInteraction::xy_input_prompt(std::string_view current_title) {
-    const auto d = make_xy_input_prompt(current_title, owner_);
+XyInputEntries WindowInteraction::xy_input_prompt(std::string_view current_title,
+                                                  int32_t detected_header_lines) {
+    const auto d = make_xy_input_prompt(current_title, detected_header_lines, owner_);
     if (run(d)) return read_xy_input_prompt(*d);
     XyInputEntries e;
     e.title = std::string(current_title);
+    e.header_lines = std::to_string(detected_header_lines);
     return e;
 }
 

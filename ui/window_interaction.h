@@ -31,7 +31,8 @@ class WindowInteraction final : public Interaction {
     void show_success(const PowderPattern& record, const ConversionSession& session) override;
     void reset_selection() override;
     WavelengthEntries wavelength_prompt() override;
-    XyInputEntries xy_input_prompt(std::string_view current_title) override;
+    XyInputEntries xy_input_prompt(std::string_view current_title,
+                                   int32_t detected_header_lines) override;
     AsciiOutputEntries ascii_output_prompt(std::string_view current_title) override;
     bool slit_prompt() override;
 

@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         ScriptedInteraction ui;
         // Alternate the prompt answers so that both paths of every choice run.
         ui.answers().read_sigma = (size % 2) == 1;
-        ui.answers().header_lines = (size % 3) == 0 ? "1" : "0";
+        // "" takes the number of header lines the reader detects.
+        ui.answers().header_lines = (size % 3) == 0 ? "1" : (size % 3) == 1 ? "0" : "";
         ui.answers().write_sigma = out % 2 == 0;
         ui.answers().slit_correction = (size % 5) == 0;
         Workspace ws(ui);

@@ -317,8 +317,8 @@ void DialogsTest::xy_input_prompt() {
             type_into(d, id::header_lines_box, "3");
             click(d, id::read_sigma_box);
         },
-        [&] { choice = ask_xy_input(desk.ws); }));
-    QCOMPARE(starts, (QStringList{QStringLiteral("Left from before").leftJustified(60), "", "0"}));
+        [&] { choice = ask_xy_input(desk.ws, 2); }));  // 2 header lines detected
+    QCOMPARE(starts, (QStringList{QStringLiteral("Left from before").leftJustified(60), "", "2"}));
     QVERIFY(!sigma_ticked);
     QCOMPARE(desk.r().count_time, stored);
     QCOMPARE(choice.header_lines, 3);
