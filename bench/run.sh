@@ -1,93 +1,186 @@
 #!/usr/bin/env bash
-# Times whole processes (median of at least 10 runs, with peak memory) for
-# qelda-convert against xyconv on the same inputs, every reader/writer pair of
-# ours at 100000 points, a 1000-file batch, and the window's start-up. Run it
-# after ./test.sh (it uses build/). Prints a Markdown table.
+# Times whole processes with hyperfine: qelda-convert against xyconv (Debian
+# libxy-bin) and against a C floor program (bench/floor.c: reads the input,
+# writes the same bytes through a temporary file and a rename), with the
+# output new (removed before every run) or replaced (left from the run before);
+# every reader/writer pair of ours; the scaling with the number of points; peak
+# memory (GNU time) against xyconv; a batch of 1000 files; the window's
+# start-up. Prints Markdown tables: medians with min-max, in milliseconds.
+#
+#   bench/run.sh                  uses build/ (Release); builds it if missing
+#   BENCH_RUNS=40 bench/run.sh    runs per median (default 20)
+#   BENCH_CALLGRIND=1 bench/run.sh  adds instruction counts (valgrind)
+#   BENCH_ONLY=main bench/run.sh  only the first table (main, pairs, scaling,
+#                                 memory, batch, window)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-"$here/scripts/deps.sh" hyperfine time >&2
+"$here/scripts/deps.sh" hyperfine time valgrind >&2
 if [ ! -x "$here/build/qelda-convert" ]; then
   cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$here/build" -j"$(nproc)" >/dev/null
+  cmake --build "$here/build" -j"$(nproc)" --target qelda-convert >/dev/null
 fi
 qc="$here/build/qelda-convert"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 "$here/bench/gen_inputs.sh" "$work"
-runs="${BENCH_RUNS:-10}"
+cc -O2 -o "$work/floor" "$here/bench/floor.c"
+runs="${BENCH_RUNS:-20}"
+only="${BENCH_ONLY:-all}"
+want() { [ "$only" = all ] || [ "$only" = "$1" ]; }
 
-# median_ms CMD... : hyperfine median in milliseconds
-median_ms() {
-  hyperfine -N --warmup 2 --runs "$runs" --export-json "$work/h.json" "$*" >/dev/null 2>&1 ||
-    hyperfine --warmup 2 --runs "$runs" --export-json "$work/h.json" "$*" >/dev/null
-  awk -F: '/"median"/ { gsub(/[ ,]/, "", $2); printf "%.1f", $2 * 1000; exit }' "$work/h.json"
+# time_rows LABEL CMD [LABEL CMD...]: one hyperfine run over all commands (a
+# command may be "prepare:::command"), one table row each: median (min-max).
+time_rows() {
+  local args=() labels=()
+  while (($#)); do
+    labels+=("$1")
+    local cmd="$2"
+    if [[ "$cmd" == *":::"* ]]; then
+      args+=(--prepare "${cmd%%:::*}" "${cmd#*:::}")
+    else
+      args+=(--prepare true "$cmd")
+    fi
+    shift 2
+  done
+  hyperfine -N --warmup 3 --runs "$runs" --export-json "$work/h.json" "${args[@]}" >/dev/null 2>&1
+  python3 - "$work/h.json" "${labels[@]}" <<'EOF'
+import json, sys
+results = json.load(open(sys.argv[1]))["results"]
+for label, r in zip(sys.argv[2:], results):
+    t = sorted(r["times"])
+    print(f"| {label} | {r['median'] * 1000:.2f} | {t[0] * 1000:.2f}-{t[-1] * 1000:.2f} |")
+EOF
 }
-# peak_kb CMD... : maximum resident set size, median of five runs
+
+# peak_kb CMD...: maximum resident set size, median of five runs
 peak_kb() {
   for _ in 1 2 3 4 5; do /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; done |
     sort -n | sed -n 3p
 }
 
-echo "| What | Median (ms) | Peak memory (kB) | vs xyconv |"
-echo "|---|---:|---:|---:|"
-for fmt in uxd udf; do
-  in="$work/big.$fmt"
-  ours=$(median_ms "$qc -q -t xy $in $work/ours-$fmt.dat")
-  ours_kb=$(peak_kb "$qc" -q -t xy "$in" "$work/ours-$fmt.dat")
-  theirs=$(median_ms "xyconv -s $in $work/theirs-$fmt.xy")
-  theirs_kb=$(peak_kb xyconv -s "$in" "$work/theirs-$fmt.xy")
-  ratio=$(awk -v a="$theirs" -v b="$ours" 'BEGIN { printf "%.1fx faster", a / b }')
-  echo "| ${fmt^^} -> x-y, 100000 points, qelda-convert | $ours | $ours_kb | $ratio |"
-  echo "| ${fmt^^} -> x-y, 100000 points, xyconv | $theirs | $theirs_kb | |"
-done
+# instructions CMD...: instructions executed by the whole process (callgrind)
+instructions() {
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+    awk '/refs:/ { gsub(/,/, "", $4); printf "%.1f M", $4 / 1e6 }'
+}
 
-# Every reader/writer pair of ours: the inputs are written by our own writers
-# from the x-y scan (Stoe raw holds at most 32767 points: it gets 30000).
-head -n 30000 "$work/big.xy" >"$work/mid.xy"
-declare -A ext=([xy]=dat [gsas]=gsa [stoe-raw]=raw [uxd]=uxd [dbw]=dbw)
-for w in xy gsas stoe-raw uxd dbw; do
-  src="$work/big.xy"
-  [ "$w" = stoe-raw ] && src="$work/mid.xy"
-  # No title line in our own x-y input, so that it reads back point for point.
-  "$qc" -q --no-title -f xy -t "$w" "$src" "$work/in.${ext[$w]}"
-done
-for r in xy gsas stoe-raw uxd dbw; do
-  for w in xy gsas stoe-raw uxd dbw; do
-    n=100000
-    in="$work/in.${ext[$r]}"
-    if [ "$w" = stoe-raw ] || [ "$r" = stoe-raw ]; then n=30000; in="$work/in.${ext[$r]}"; fi
-    if [ "$w" = stoe-raw ] && [ "$r" != stoe-raw ]; then
-      "$qc" -q --no-title -f xy -t "$r" "$work/mid.xy" "$work/mid.${ext[$r]}"
-      in="$work/mid.${ext[$r]}"
-    fi
-    out="$work/out.${ext[$w]}"
-    ms=$(median_ms "$qc -q -f $r -t $w $in $out")
-    kb=$(peak_kb "$qc" -q -f "$r" -t "$w" "$in" "$out")
-    echo "| $r -> $w, $n points | $ms | $kb | |"
+big="$work/big.uxd"
+"$qc" -q -t xy "$big" "$work/expected.dat"
+
+if want main; then
+  echo "### UXD -> x-y, 100000 points"
+  echo
+  echo "| What | Median (ms) | Min-max (ms) |"
+  echo "|---|---:|---:|"
+  time_rows \
+    "qelda-convert, new output" "rm -f $work/o1.dat:::$qc -q -t xy $big $work/o1.dat" \
+    "C floor, new output" "rm -f $work/o2.dat:::$work/floor $big $work/expected.dat $work/o2.dat" \
+    "xyconv, new output" "rm -f $work/o3.xy:::xyconv -s $big $work/o3.xy" \
+    "qelda-convert, replacing the output" "$qc -q -t xy $big $work/o1.dat" \
+    "C floor, replacing the output" "$work/floor $big $work/expected.dat $work/o2.dat" \
+    "xyconv, replacing the output" "xyconv -s $big $work/o3.xy" \
+    "qelda-convert --version (start-up alone)" "$qc --version"
+  echo
+fi
+
+if want pairs; then
+  echo "### Every reader/writer pair of ours, new output"
+  echo
+  echo "| Reader -> writer | Median (ms) | Min-max (ms) |"
+  echo "|---|---:|---:|"
+  # The inputs are written by our own writers from the x-y scan (Stoe raw holds
+  # at most 32767 points: 30000 there).
+  head -n 30000 "$work/big.xy" >"$work/mid.xy"
+  declare -A ext=([xy]=dat [gsas]=gsa [stoe-raw]=raw [uxd]=uxd [dbw]=dbw)
+  for f in xy gsas stoe-raw uxd dbw; do
+    src="$work/big.xy"
+    [ "$f" = stoe-raw ] && src="$work/mid.xy"
+    "$qc" -q --no-title -f xy -t "$f" "$src" "$work/in.${ext[$f]}"
+    "$qc" -q --no-title -f xy -t "$f" "$work/mid.xy" "$work/mid.${ext[$f]}"
   done
-done
+  rows=()
+  for r in xy gsas stoe-raw uxd dbw; do
+    for w in xy gsas stoe-raw uxd dbw; do
+      n=100000 in="$work/in.${ext[$r]}"
+      if [ "$w" = stoe-raw ] || [ "$r" = stoe-raw ]; then n=30000 in="$work/mid.${ext[$r]}"; fi
+      out="$work/pair.${ext[$w]}"
+      rows+=("$r -> $w, $n points" "rm -f $out:::$qc -q -f $r -t $w $in $out")
+    done
+  done
+  time_rows "${rows[@]}"
+  echo
+fi
 
-# A batch of 1000 small files, one process per file.
-cat >"$work/batch.sh" <<EOB
-for f in $work/batch/*.uxd; do "$qc" -q "\$f" "\${f%.uxd}.dat" || exit 1; done
-EOB
-ms=$(median_ms "bash $work/batch.sh")
-echo "| 1000 UXD files of 3000 points -> x-y, one process each | $ms | | |"
-cat >"$work/batch-xy.sh" <<EOB
-for f in $work/batch/*.uxd; do xyconv -s "\$f" "\${f%.uxd}.xy" || exit 1; done
-EOB
-ms=$(median_ms "bash $work/batch-xy.sh")
-echo "| same batch with xyconv | $ms | | |"
+if want scaling; then
+  echo "### Scaling: UXD -> x-y, new output"
+  echo
+  echo "| Points | qelda-convert (ms) | C floor (ms) | xyconv (ms) |"
+  echo "|---:|---:|---:|---:|"
+  for n in 1000 3000 10000 30000 100000; do
+    awk -v n="$n" 'NR <= 12 || NR > 12 && (NR - 12) * 8 <= n' "$big" |
+      sed "s/^_STEPCOUNT=.*/_STEPCOUNT=$n\r/" >"$work/s$n.uxd"
+    "$qc" -q -t xy "$work/s$n.uxd" "$work/s$n.expected"
+    time_rows \
+      a "rm -f $work/s.dat:::$qc -q -t xy $work/s$n.uxd $work/s.dat" \
+      b "rm -f $work/s.flr:::$work/floor $work/s$n.uxd $work/s$n.expected $work/s.flr" \
+      c "rm -f $work/s.xy:::xyconv -s $work/s$n.uxd $work/s.xy" |
+      awk -F'|' -v n="$n" '{ m[NR] = $3 } END { printf "| %d |%s|%s|%s|\n", n, m[1], m[2], m[3] }'
+  done
+  echo
+fi
 
-# The window: time from start to shown, offscreen.
-if [ -x "$here/build/qelda" ]; then
+if want memory; then
+  echo "### Peak memory, 100000 points (kB, median of 5)"
+  echo
+  echo "| Conversion | qelda-convert | xyconv |"
+  echo "|---|---:|---:|"
+  for f in uxd udf; do
+    ours=$(peak_kb "$qc" -q -t xy "$work/big.$f" "$work/m.dat")
+    theirs=$(peak_kb xyconv -s "$work/big.$f" "$work/m.xy")
+    echo "| ${f^^} -> x-y | $ours | $theirs |"
+  done
+  echo
+fi
+
+if [ -n "${BENCH_CALLGRIND:-}" ] && want main; then
+  echo "### Instructions (callgrind), UXD -> x-y, 100000 points"
+  echo
+  echo "| Program | Instructions |"
+  echo "|---|---:|"
+  echo "| qelda-convert | $(instructions "$qc" -q -t xy "$big" "$work/c.dat") |"
+  echo "| qelda-convert --version | $(instructions "$qc" --version) |"
+  echo "| C floor | $(instructions "$work/floor" "$big" "$work/expected.dat" "$work/c.flr") |"
+  echo "| xyconv | $(instructions xyconv -s "$big" "$work/c.xy") |"
+  echo
+fi
+
+if want batch; then
+  echo "### 1000 UXD files of 3000 points -> x-y"
+  echo
+  echo "| What | Median (ms) | Min-max (ms) |"
+  echo "|---|---:|---:|"
+  files=("$work"/batch/*.uxd)
+  mkdir -p "$work/bo" "$work/bx"
+  if "$qc" -q -t xy -o "$work/bo" "${files[0]}" "${files[1]}" >/dev/null 2>&1; then
+    saved="$runs" runs=5
+    time_rows \
+      "qelda-convert, one process" "rm -rf $work/bo/*:::$qc -q -t xy -o $work/bo ${files[*]}" \
+      "xyconv -m, one process" "rm -rf $work/bx/*:::xyconv -t uxd -m $work/bx ${files[*]}"
+    runs="$saved"
+  else
+    echo "| qelda-convert has no batch form (-o DIR FILES...) in this build | | |"
+  fi
+  echo
+fi
+
+if want window && [ -x "$here/build/qelda" ]; then
   mkdir -p "$work/xdg" && chmod 700 "$work/xdg"
   vals=()
-  for i in $(seq 1 "$runs"); do
+  for _ in $(seq 1 "$runs"); do
     v=$(XDG_RUNTIME_DIR="$work/xdg" QT_QPA_PLATFORM=offscreen QELDA_STARTUP_PROBE=1 \
       "$here/build/qelda" 2>/dev/null | tail -1)
     vals+=("$v")
   done
   med=$(printf '%s\n' "${vals[@]}" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
-  echo "| window shown after start-up, offscreen (median of $runs) | $med | | |"
+  echo "Window shown after start-up, offscreen: median $med ms of $runs runs."
 fi

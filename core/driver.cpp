@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "core/display_texts.h"
 
@@ -127,7 +128,9 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.input().close();
     result.warnings = ws.warnings;
     if (!ws.has_sigma) {
-        const float* s = r.sigma.data();
+        // Read through the const view: writable access would mark the whole
+        // array as written, and the next clear would look at all of it.
+        const float* s = std::as_const(r.sigma).data();
         ws.has_sigma = std::any_of(s, s + r.point_count, [](float v) { return v != 0.0f; });
     }
     result.has_sigma = ws.has_sigma;

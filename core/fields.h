@@ -31,4 +31,34 @@ FieldError parse_integer_field(std::string_view field, int64_t& value);
 // point the last `decimals` digits are the fraction. Blanks are ignored.
 FieldError parse_real_field(std::string_view field, int32_t decimals, double& value);
 
+// Room `format_real_field` needs at `out` beyond a narrower width.
+inline constexpr std::size_t kRealFieldRoom = 48;
+
+// Writes `value` as Fw.d straight into `out` (room for max(width,
+// kRealFieldRoom) characters) and returns the end of what it wrote: exactly the
+// bytes append_real_field appends. Where those would be asterisks, `widen`
+// writes the digits of fixed_digits instead, as wide as they need. Returns
+// nullptr, having written nothing of use, for what it leaves to the general
+// routines: a value that is not finite, of 2^52 or more, below the normal
+// range, beyond 64 bits once scaled, more than 9 decimals, or (without
+// `widen`) too wide for the field.
+char* format_real_field(char* out, double value, int32_t width, int32_t decimals,
+                        bool widen) noexcept;
+
+// Writes `value` as Iw straight into `out` (room for max(width, 32)): the bytes
+// append_integer_field appends. Returns nullptr for what it leaves to that
+// routine: Iw.m forms, and values too wide for the field.
+char* format_integer_field(char* out, int64_t value, int32_t width, int32_t min_digits) noexcept;
+
+// The general routines behind append_real_field and parse_real_field, kept as
+// the reference the direct paths must match byte for byte. The direct parse
+// returns false for a field it leaves to the general routine: anything but
+// blanks, one leading sign, digits and one point, more than 15 significant
+// digits, or more than 22 decimals. Fields of 8 columns holding blanks and then
+// digits are read eight characters at a time.
+bool append_real_field_general(std::string& out, double value, int32_t width, int32_t decimals);
+FieldError parse_integer_field_general(std::string_view field, int64_t& value);
+FieldError parse_real_field_general(std::string_view field, int32_t decimals, double& value);
+bool parse_plain_real_field(std::string_view field, int32_t decimals, double& value) noexcept;
+
 }  // namespace qelda

@@ -27,23 +27,34 @@ class PointArray {
     PointArray(const PointArray&) = delete;
     PointArray& operator=(const PointArray&) = delete;
 
+    // Writable access marks the entries up to `point` as possibly written.
     float& operator()(int32_t point) noexcept {
         assert(point >= 1 && point <= kPointCapacity);
+        touched_ = std::max(touched_, point);
         return values_.get()[point - 1];
     }
     float operator()(int32_t point) const noexcept {
         assert(point >= 1 && point <= kPointCapacity);
         return values_.get()[point - 1];
     }
-    float* data() noexcept { return values_.get(); }
+    float* data() noexcept {
+        touched_ = kPointCapacity;
+        return values_.get();
+    }
     const float* data() const noexcept { return values_.get(); }
     static constexpr int32_t size() noexcept { return kPointCapacity; }
-    void fill(float value) noexcept { std::fill_n(values_.get(), kPointCapacity, value); }
-    // Sets every entry to 0, writing only to entries that are not 0 already.
+    void fill(float value) noexcept {
+        std::fill_n(values_.get(), kPointCapacity, value);
+        touched_ = value == 0.0f ? 0 : kPointCapacity;
+    }
+    // Sets every entry to 0. Only entries that may have been written are looked
+    // at, and only those not 0 already are written: an array never written
+    // costs nothing, not even a read of its pages.
     void clear() noexcept {
         float* v = values_.get();
-        for (int32_t i = 0; i < kPointCapacity; ++i)
+        for (int32_t i = 0; i < touched_; ++i)
             if (v[i] != 0.0f) v[i] = 0.0f;
+        touched_ = 0;
     }
 
   private:
@@ -51,6 +62,7 @@ class PointArray {
         void operator()(float* p) const noexcept { std::free(p); }
     };
     std::unique_ptr<float[], Free> values_;
+    int32_t touched_ = 0;  // entries 1..touched_ may be other than 0
 };
 
 // Pads or cuts a text to exactly `length` characters.

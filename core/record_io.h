@@ -101,6 +101,13 @@ Outcome write_record(OutputUnit& unit, const Layout& layout, std::span<const Val
 // Reads a text buffer (one line) through the layout.
 Outcome read_text(std::string_view buffer, const Layout& layout, Targets targets);
 Outcome read_text(std::string_view buffer, const Layout& layout, std::span<const Target> targets);
+// The general read engine alone (what the statements above must match), and
+// whether they take the direct engine instead: statements that read numbers
+// into floats only, at most 64 of them, through layouts without text items.
+// The tests hold the two engines against each other.
+Outcome read_text_general(std::string_view buffer, const Layout& layout,
+                          std::span<const Target> targets, std::string* problem = nullptr);
+bool reads_directly(const Layout& layout, std::span<const Target> targets) noexcept;
 // As read_text; a failure throws IoAbort naming `what` as the file.
 void read_text_or_abort(std::string_view buffer, const Layout& layout, Targets targets,
                         std::string_view what = "internal text");
@@ -114,6 +121,11 @@ struct TextResult {
 TextResult write_text(std::size_t length, const Layout& layout, Values values);
 // Writes one line without a length limit (the rest of the line is not padded).
 TextResult write_line(const Layout& layout, Values values);
+// The general write engine alone, and whether write_record and write_line take
+// the direct engine instead: numbers only, through layouts without text items
+// whose lines stay within 256 columns. The tests hold the two against each other.
+TextResult write_line_general(const Layout& layout, std::span<const Value> values);
+bool writes_directly(const Layout& layout, std::span<const Value> values) noexcept;
 
 // The fatal I/O error report texts.
 std::string end_of_file_report(int unit, std::string_view file);

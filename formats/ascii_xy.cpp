@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -251,15 +252,24 @@ ConversionStatus read_xy(Workspace& ws) {
     return ConversionStatus::done;
 }
 
-// Appends `value` as Fw.3, or wider when it does not fit; false when the value
-// is not a number at all.
-bool put_value(std::string& line, double value, int32_t width) {
-    if (!std::isfinite(value)) return false;
-    const std::size_t mark = line.size();
-    if (append_real_field(line, value, width, 3)) return true;
-    line.resize(mark);
-    line += fixed_digits(value, 3);
-    return true;
+// Writes `value` as Fw.3 at `p`, or wider when it does not fit; returns the end
+// of the field, or nullptr when the value is not a number at all. `p` has room
+// for kFieldRoom characters.
+constexpr std::size_t kFieldRoom = kRealFieldRoom;
+
+[[gnu::noinline]] char* put_value_general(char* p, double value, int32_t width) {
+    if (!std::isfinite(value)) return nullptr;
+    // The values are floats, whose digits fit the room.
+    std::string digits;
+    if (!append_real_field(digits, value, width, 3)) digits = fixed_digits(value, 3);
+    digits.resize(std::min(digits.size(), kFieldRoom));
+    std::memcpy(p, digits.data(), digits.size());
+    return p + digits.size();
+}
+
+inline char* put_value(char* p, double value, int32_t width) {
+    if (char* end = format_real_field(p, value, width, 3, true)) return end;
+    return put_value_general(p, value, width);
 }
 
 ConversionStatus write_xy(Workspace& ws) {
@@ -271,28 +281,47 @@ ConversionStatus write_xy(Workspace& ws) {
     if (choice.write_title && write_record(out, kTitle, {r.title}) != Outcome::done)
         return ConversionStatus::record_error;
 
+    // The lines are formatted straight into a block that goes to the unit whole.
+    constexpr std::size_t kBlock = std::size_t{1} << 15;
+    constexpr std::size_t kLineRoom = 2 + 3 * (1 + kFieldRoom) + 2;
+    std::string block(kBlock + kLineRoom, ' ');
+    char* const begin = block.data();
+    char* p = begin;
+    auto flush = [&] {
+        out.append_bytes(std::string_view(begin, static_cast<std::size_t>(p - begin)));
+        p = begin;
+    };
+
     const int32_t n = std::min(r.point_count, kPointCapacity);
     const double start = r.two_theta_start;
     const double step = r.two_theta_step;
     constexpr double kMax = std::numeric_limits<float>::max();
-    std::string line;
-    line.reserve(64);
-    for (int32_t i = 1; i <= n; ++i) {
-        const double angle = start + static_cast<double>(i - 1) * step;
-        if (!(std::fabs(angle) <= kMax)) return ConversionStatus::too_large;
+    const float* const intensity = r.intensity.data();
+    const float* const sigma = r.sigma.data();
+    for (int32_t i = 0; i < n; ++i) {
+        const double angle = start + static_cast<double>(i) * step;
+        if (!(std::fabs(angle) <= kMax)) return flush(), ConversionStatus::too_large;
         const float x = static_cast<float>(angle);
-        const float y = r.intensity(i);
-        line.assign(2, ' ');
-        if (!put_value(line, x, 7)) return ConversionStatus::too_large;
-        line += ',';
-        if (!put_value(line, y, 10)) return ConversionStatus::too_large;
-        if (choice.write_sigma) {
-            const float s = r.sigma(i) >= 0.001f ? r.sigma(i) : y > 0.0f ? std::sqrt(y) : 1.0f;
-            line += ',';
-            if (!put_value(line, s, 10)) return ConversionStatus::too_large;
+        const float y = intensity[i];
+        p[0] = ' ';
+        p[1] = ' ';
+        char* q = put_value(p + 2, x, 7);
+        if (q != nullptr) {
+            *q++ = ',';
+            q = put_value(q, y, 10);
         }
-        out.append_line(line);
+        if (q != nullptr && choice.write_sigma) {
+            const float s = sigma[i] >= 0.001f ? sigma[i] : y > 0.0f ? std::sqrt(y) : 1.0f;
+            *q++ = ',';
+            q = put_value(q, s, 10);
+        }
+        if (q == nullptr) return flush(), ConversionStatus::too_large;
+        q[0] = '\r';
+        q[1] = '\n';
+        p = q + 2;
+        if (static_cast<std::size_t>(p - begin) >= kBlock) flush();
     }
+    flush();
     return ConversionStatus::done;
 }
 

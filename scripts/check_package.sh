@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh desktop-file-utils appstream >&2
-deb="$(scripts/package.sh build | tail -1)"
+deb="$(scripts/package.sh | tail -1)"
 root="$(mktemp -d)"
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Builds the Debian package: build/qelda_VERSION_amd64.deb (Release, no tests).
+# Builds the Debian package in its own build folder (Release, no tests, the
+# converter linked to the system's shared libraries) and leaves it as
+# build/qelda_VERSION_amd64.deb.
 # Usage: scripts/package.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh dpkg-dev file >&2
-build="${1:-build}"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+build="${1:-build-package}"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DQELDA_BUILD_TESTS=OFF -DQELDA_STATIC_CONVERTER=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target qelda qelda-convert qelda_compressed_docs >/dev/null
+rm -f "$build"/qelda_*_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
-ls "$build"/qelda_*_*.deb
+mkdir -p build
+cp "$build"/qelda_*_*.deb build/
+ls build/qelda_*_*.deb
