@@ -38,6 +38,7 @@
 #include "core/codec_guard.h"
 #include "core/prompts.h"
 #include "formats/codecs.h"
+#include "formats/instrument_scan.h"
 
 namespace qelda {
 namespace {
@@ -523,6 +524,8 @@ class RawReader {
 ConversionStatus bruker_raw_codec(Workspace& ws, CodecMode mode) noexcept {
     return guard_codec(ws, [&] {
         if (mode == CodecMode::write) return ConversionStatus::not_available;
+        if (const ConversionStatus big = refuse_oversized(ws); big != ConversionStatus::done)
+            return big;
         return RawReader(ws).read();
     });
 }

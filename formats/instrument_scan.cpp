@@ -273,4 +273,12 @@ std::string_view child_text(pugi::xml_node node, std::string_view local) noexcep
     return trim(child_named(node, local).child_value());
 }
 
+ConversionStatus refuse_oversized(Workspace& ws) {
+    if (ws.input().size() <= kMaxWholeFileBytes) return ConversionStatus::done;
+    return ws.fail(ConversionStatus::not_available,
+                   std::string(ws.input().file_name()) + " holds " +
+                       std::to_string(ws.input().size() >> 20) +
+                       " MB; files of this format above 256 MB are refused, no scan comes near it");
+}
+
 }  // namespace qelda

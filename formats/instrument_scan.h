@@ -75,6 +75,13 @@ std::string_view trim(std::string_view text) noexcept;
 
 inline constexpr std::size_t kMaxXmlBytes = std::size_t{256} << 20;
 
+// Readers that take the whole file into memory (Bruker RAW, RAS) refuse a file
+// larger than this: no scan of theirs comes near it, and memory stays bounded.
+inline constexpr std::size_t kMaxWholeFileBytes = std::size_t{256} << 20;
+
+// Refuses a file above kMaxWholeFileBytes; ConversionStatus::done otherwise.
+ConversionStatus refuse_oversized(Workspace& ws);
+
 // Parses XML text in place (the text must outlive the document). No DTD is
 // read and no external entity is ever fetched. Text above 256 MB, or so full of
 // markup that its tree would take much more memory than the text itself, is

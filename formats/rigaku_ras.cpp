@@ -176,6 +176,8 @@ ConversionStatus load_block(const RasBlock& b, const std::string& where, Instrum
 
 ConversionStatus read_ras(Workspace& ws) {
     const std::string file(ws.input().file_name());
+    if (const ConversionStatus big = refuse_oversized(ws); big != ConversionStatus::done)
+        return big;
     std::string_view text = ws.input().bytes();
     if (text.substr(0, kBom.size()) == kBom) text.remove_prefix(kBom.size());
     std::size_t pos = 0;
