@@ -14,6 +14,20 @@ void Bench::input(std::string content, std::string name) {
     ws.session().input_ready = true;
 }
 
+bool Bench::read_as_expected(CodecRoutine codec, std::string content, std::string name,
+                             ConversionStatus status, std::string_view phrase) {
+    const ConversionStatus got = read(codec, std::move(content), std::move(name));
+    EXPECT_EQ(got, status) << ws.failure_reason;
+    if (got != status) return false;
+    std::string said = ws.failure_reason;
+    for (const auto& w : ws.warnings) said += w;
+    if (phrase.empty())
+        EXPECT_EQ(said, "");
+    else
+        EXPECT_NE(said.find(phrase), std::string::npos) << said;
+    return status == ConversionStatus::done;
+}
+
 ConversionStatus Bench::read(CodecRoutine codec, std::string content, std::string name) {
     input(std::move(content), std::move(name));
     ws.record().max_points = kPointCapacity;

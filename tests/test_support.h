@@ -38,6 +38,12 @@ struct Bench {
     }
     // Runs a codec in read mode on `content`.
     ConversionStatus read(CodecRoutine codec, std::string content, std::string name = "input.dat");
+    // Runs a codec in read mode on `content` and checks the status, and that
+    // `phrase` stands in the reason or the warnings (that nothing is said when
+    // it is empty). True when the read succeeded as expected, so that the
+    // caller goes on to check the record.
+    bool read_as_expected(CodecRoutine codec, std::string content, std::string name,
+                          ConversionStatus status, std::string_view phrase);
     // Runs a codec in write mode and returns what it wrote (empty on failure).
     ConversionStatus write(CodecRoutine codec, std::string& written) {
         memory_output();
