@@ -177,7 +177,7 @@ if want window && [ -x "$here/build/qelda" ]; then
   mkdir -p "$work/xdg" && chmod 700 "$work/xdg"
   vals=()
   for _ in $(seq 1 "$runs"); do
-    v=$(XDG_RUNTIME_DIR="$work/xdg" QT_QPA_PLATFORM=offscreen QELDA_STARTUP_PROBE=1 \
+    v=$(XDG_RUNTIME_DIR="$work/xdg" QT_QPA_PLATFORM=offscreen QELDA_STARTUP_PROBE="$(date +%s%N)" \
       "$here/build/qelda" 2>/dev/null | tail -1)
     vals+=("$v")
   done
