@@ -1,6 +1,8 @@
 // The main dialog driven as a user would: the file choosers, the format lists
 // and their preselection, Convert enabling, Reset, the failed opens and whole
 // conversions through the window.
+#include <sys/stat.h>
+
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
@@ -437,7 +439,8 @@ void MainDialogTest::failed_opens_data() {
     QTest::addColumn<bool>("input");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("message");
-    QTest::newRow("input not a file") << true << "/dev/null"
+    // A named pipe made in the scratch folder: not a regular file.
+    QTest::newRow("input not a file") << true << "pipe"
                                       << "ERROR OPENING INPUT DATA FILE";
     QTest::newRow("output folder absent") << false << "/nonexistent_qelda_folder/out.dat"
                                           << "ERROR OPENING OUTPUT DATA FILE";
@@ -453,6 +456,10 @@ void MainDialogTest::failed_opens() {
     // Something chosen before, so that the reset shows.
     QVERIFY(select_file(w, Direction::input, dir.write("a.uxd", "1\n")));
     QVERIFY(select_file(w, Direction::output, dir.path("b.gsa")));
+    if (path == QStringLiteral("pipe")) {
+        path = dir.path("pipe");
+        QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
+    }
     ModalScript failure;
     QString shown;
     failure.on("dialog103", [&](QDialog* d) {
