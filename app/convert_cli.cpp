@@ -159,8 +159,11 @@ class CliInteraction : public ScriptedInteraction {
         if (!reason.empty()) line += ": " + std::string(reason);
         error_line(line);
     }
-    void show_success(const PowderPattern& r, const ConversionSession& s) override {
-        ScriptedInteraction::show_success(r, s);
+    void show_success(const PowderPattern& r, const ConversionSession& s,
+                      std::span<const std::string> warnings) override {
+        ScriptedInteraction::show_success(r, s, warnings);
+        for (const auto& w : warnings) error_line(subject + ": warning: " + w);
+        warnings_shown += static_cast<int>(warnings.size());
         if (!verbose) return;
         fmt::print(out_, "{}\n", success_count_text(r.point_count));
         fmt::print(out_, "From  {}\nTo    {}\n", file_name_part(s.input_path),
@@ -503,6 +506,9 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     app.add_option("--header-lines", header_lines,
                    "header lines to skip in x-y input (default: detected)");
     app.add_flag("--read-sigma", read_sigma, "x-y input has a third column of sigma(I)");
+    bool no_sigma = false;
+    app.add_flag("--no-sigma", no_sigma,
+                 "x-y input: do not read a third column as sigma(I) (.xye files are read with it)");
     app.add_flag("--write-sigma", write_sigma, "write sigma(I) into x-y output");
     app.add_flag("--no-title", no_title, "write no title line into x-y output");
     app.add_flag("--slit-correction", slit, "renormalise variable-slit data for GSAS output");
@@ -633,6 +639,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     }
     options.any_axis = any_axis;
     options.keep_intensities = keep;
+    options.no_sigma = no_sigma;
     if (title) {
         answers.title_given = true;
         answers.title = *title;

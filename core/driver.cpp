@@ -9,14 +9,15 @@
 
 namespace qelda {
 
-void raise_low_intensities(PowderPattern& record) noexcept {
+float raise_low_intensities(PowderPattern& record) noexcept {
     const int32_t n = std::min(record.point_count, kPointCapacity);
-    if (n < 1) return;
+    if (n < 1) return 0.0f;
     float* v = record.intensity.data();
     bool low = false;
     for (int32_t i = 0; i < n; ++i) low = low || v[i] < 0.001f;
-    if (!low) return;
+    if (!low) return 0.0f;
     for (int32_t i = 0; i < n; ++i) v[i] += 0.001f;
+    return 0.001f;
 }
 
 ConversionStatus check_read(Workspace& ws) {
@@ -106,6 +107,8 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.abort_report.clear();
     ws.clear_diagnostics();
     ws.has_sigma = false;
+    ws.intensity_shift = 0.0f;
+    ws.wavelength_stated = false;
     result.read_status = reader->codec(ws, CodecMode::read);
     if (const std::size_t line = ws.input().overlong_line(); line > 0) {
         // The reader saw the file end at that line; whatever it made of that,
@@ -136,21 +139,25 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     result.has_sigma = ws.has_sigma;
 
     ui.show_dataset_parameters(r, ws.warnings);
-    if (!ws.options.keep_intensities) raise_low_intensities(r);
+    if (!ws.options.keep_intensities) ws.intensity_shift = raise_low_intensities(r);
 
     const FormatInfo* writer = find(output_format);
     if (writer == nullptr || !writer->in_output_list) return result;
     result.write_attempted = true;
     ws.abort_report.clear();
     ws.failure_reason.clear();
+    const std::size_t read_warnings = ws.warnings.size();
     result.write_status = writer->codec(ws, CodecMode::write);
+    const std::span<const std::string> write_warnings =
+        std::span<const std::string>(ws.warnings).subspan(read_warnings);
+    result.warnings.insert(result.warnings.end(), write_warnings.begin(), write_warnings.end());
     if (result.write_status == ConversionStatus::done) {
         if (!ws.output().close(/*keep=*/true)) result.write_status = ConversionStatus::record_error;
     } else {
         ws.output().close(/*keep=*/false);
     }
     if (result.write_status == ConversionStatus::done) {
-        ui.show_success(r, ws.session());
+        ui.show_success(r, ws.session(), write_warnings);
     } else {
         result.failure_message = failure_message_for(ws, result.write_status, true);
         result.reason = failure_reason_for(ws, result.write_status, true);

@@ -30,7 +30,7 @@ struct ConversionResult {
     ConversionStatus write_status = ConversionStatus::done;
     std::string failure_message;        // as passed to show_failure, or empty
     std::string reason;                 // why it failed, in lower case, or empty
-    std::vector<std::string> warnings;  // what the read left out or changed
+    std::vector<std::string> warnings;  // what the read, then the write, left out or changed
     bool has_sigma = false;             // the file gave uncertainties
 
     // The read succeeded and the writer (if one ran) wrote and committed the file.
@@ -53,8 +53,8 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
 ConversionStatus check_read(Workspace& ws);
 
 // Adds 0.001 to every intensity when any of them is below 0.001 (unless the
-// read options keep the intensities as read).
-void raise_low_intensities(PowderPattern& record) noexcept;
+// read options keep the intensities as read); returns what it added.
+float raise_low_intensities(PowderPattern& record) noexcept;
 
 // The failure message of a read (or, with `writing`, a write) status, blank-padded
 // to 100 characters; an aborted statement's report is returned as it stands.

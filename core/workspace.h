@@ -34,6 +34,9 @@ struct ReadOptions {
     int32_t scan = 1;  // 1-based, counting every scan of the file in its order
     bool any_axis = false;
     bool keep_intensities = false;
+    // An x-y file's third column is not read as sigma(I) unless asked for,
+    // even where the extension or the header says it holds sigma.
+    bool no_sigma = false;
 };
 
 class Workspace {
@@ -74,6 +77,13 @@ class Workspace {
     // True when the file gave uncertainties of the intensities. A reader may set
     // it; the driver also sets it when the read left any sigma entry nonzero.
     bool has_sigma = false;
+    // What the driver added to every intensity between the read and the write
+    // (0.001 when one was below it, else 0): writers take a count so raised
+    // for the whole count it was.
+    float intensity_shift = 0.0f;
+    // True when the file stated its wavelength (a reader sets it); the
+    // wavelengths in the record are then the file's, not the prompt's.
+    bool wavelength_stated = false;
     void clear_diagnostics() noexcept {
         failure_reason.clear();
         warnings.clear();

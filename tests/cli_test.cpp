@@ -146,8 +146,12 @@ TEST_F(CliWithExample, JsonSigmaOnlyFromUncertaintiesAndIntensitiesKept) {
     const CliRun with = run_cli({"--header-lines", "0", "--read-sigma", "-t", "json", xye, "-"});
     EXPECT_NE(with.out.find("\"sigma\":[1.5,2]"), std::string::npos) << with.out;
     EXPECT_NE(with.out.find("\"intensity\":[0.001,4.001]"), std::string::npos) << with.out;
-    const CliRun kept =
-        run_cli({"--header-lines", "0", "--keep-intensities", "-t", "json", xye, "-"});
+    // An .xye file's third column is sigma unless --no-sigma says otherwise.
+    const CliRun read_by_default = run_cli({"--header-lines", "0", "-t", "json", xye, "-"});
+    EXPECT_NE(read_by_default.out.find("\"sigma\":[1.5,2]"), std::string::npos)
+        << read_by_default.out;
+    const CliRun kept = run_cli(
+        {"--header-lines", "0", "--keep-intensities", "--no-sigma", "-t", "json", xye, "-"});
     EXPECT_NE(kept.out.find("\"intensity\":[0,4]"), std::string::npos) << kept.out;
     EXPECT_EQ(kept.out.find("\"sigma\""), std::string::npos);
 }

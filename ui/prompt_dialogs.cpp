@@ -130,7 +130,7 @@ std::unique_ptr<TemplateDialog> make_xy_input_prompt(std::string_view current_ti
                                                      int32_t header_lines, QWidget* parent) {
     auto d = build_dialog(kXyInputPrompt, parent);
     if (!d) return d;
-    d->set_text(id::xy_title_box, from_bytes(fixed_text(current_title, kTitleLength)));
+    d->set_text(id::xy_title_box, from_bytes(trim_right(current_title)));
     d->set_text(id::header_lines_box, QString::number(header_lines));
     d->set_text(id::count_time_box, QString());
     d->set_checked(id::read_sigma_box, false);
@@ -169,7 +169,7 @@ std::unique_ptr<TemplateDialog> make_ascii_output_prompt(std::string_view curren
                                                          QWidget* parent) {
     auto d = build_dialog(kAsciiOutputPrompt, parent);
     if (!d) return d;
-    d->set_text(id::ascii_title_box, from_bytes(fixed_text(current_title, kTitleLength)));
+    d->set_text(id::ascii_title_box, from_bytes(trim_right(current_title)));
     d->set_checked(id::write_title_box, true);
     d->set_checked(id::write_sigma_box, false);
     return d;
