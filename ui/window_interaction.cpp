@@ -29,8 +29,9 @@ void WindowInteraction::show_failure(std::string_view failure_message, std::stri
 }
 
 void WindowInteraction::show_success(const PowderPattern& record,
-                                     const ConversionSession& session) {
-    run(make_success_dialog(record, session, owner_));
+                                     const ConversionSession& session,
+                                     std::span<const std::string> warnings) {
+    run(make_success_dialog(record, session, owner_, warnings));
 }
 
 void WindowInteraction::reset_selection() {
