@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/display_texts.h"
+#include "core/stated_values.h"
 
 namespace qelda {
 
@@ -108,7 +109,9 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.clear_diagnostics();
     ws.has_sigma = false;
     ws.intensity_shift = 0.0f;
-    ws.wavelength_stated = false;
+    ws.wavelength_origin = WavelengthOrigin::file;
+    ws.asked = {};
+    const std::string file(ws.input().file_name());
     result.read_status = reader->codec(ws, CodecMode::read);
     if (const std::size_t line = ws.input().overlong_line(); line > 0) {
         // The reader saw the file end at that line; whatever it made of that,
@@ -129,6 +132,9 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
         return result;
     }
     ws.input().close();
+    apply_user_values(ws, file);
+    const FormatInfo* writer = find(output_format);
+    if (writer != nullptr) warn_assumed_wavelengths(ws, *writer, file);
     result.warnings = ws.warnings;
     if (!ws.has_sigma) {
         // Read through the const view: writable access would mark the whole
@@ -141,13 +147,13 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ui.show_dataset_parameters(r, ws.warnings);
     if (!ws.options.keep_intensities) ws.intensity_shift = raise_low_intensities(r);
 
-    const FormatInfo* writer = find(output_format);
-    if (writer == nullptr || !writer->in_output_list) return result;
+    if (writer == nullptr || !(writer->in_output_list || writer->writes)) return result;
     result.write_attempted = true;
     ws.abort_report.clear();
     ws.failure_reason.clear();
     const std::size_t read_warnings = ws.warnings.size();
     result.write_status = writer->codec(ws, CodecMode::write);
+    if (result.write_status == ConversionStatus::done) warn_unused_title(ws, file);
     const std::span<const std::string> write_warnings =
         std::span<const std::string>(ws.warnings).subspan(read_warnings);
     result.warnings.insert(result.warnings.end(), write_warnings.begin(), write_warnings.end());

@@ -17,6 +17,9 @@ struct WavelengthEntries {
     std::string alpha1 = "1.5405";
     std::string alpha2 = "1.5443";
     std::string ratio = "0.5";
+    // False when nobody chose them: the defaults, answered for the user (the
+    // command line without --wavelengths).
+    bool chosen = true;
 };
 
 // The x-y input prompt's boxes: title, count time, header lines, read sigma.

@@ -140,9 +140,9 @@ int32_t detect_header_lines(InputUnit& in) {
 // point. It is rounded to four decimals (halves away from zero), which clears
 // the noise of angles printed with few decimals (0.019999 becomes 0.02), but
 // only while the rounded step still reaches the last angle to within half a
-// unit of its third decimal: instruments step by 0.016455 or 0.00252 as well,
-// and rounding those would move the last points of a long scan by a tenth of a
-// degree or more.
+// unit of its third decimal (of its last decimal, for angles printed with more): instruments step
+// by 0.016455 or 0.00252 as well, and rounding those would move the last points of a long scan by a
+// tenth of a degree or more.
 //
 // Otherwise the step is the shortest decimal (up to nine places) that still
 // reaches the last angle as printed, to within half a unit of its last decimal
@@ -155,15 +155,20 @@ float derived_step(float start, float end, int32_t points, int32_t end_decimals 
     const double intervals = points - 1;
     const double rounded = std::round(10000.0 * span / intervals) / 10000.0;
     constexpr double kMax = std::numeric_limits<float>::max();
-    if (std::fabs(rounded * intervals - span) <= 0.0005)
-        return static_cast<float>(std::clamp(rounded, -kMax, kMax));
-    const float quotient = static_cast<float>(std::clamp(span / intervals, -kMax, kMax));
-    if (end_decimals < 0 || end_decimals > 12 || !std::isfinite(quotient)) return quotient;
+    const bool printed = end_decimals >= 0 && end_decimals <= 12;
     // Half a unit of the printed decimals, and the rounding of both angles to
     // single precision.
-    const double tolerance = 0.5 * std::pow(10.0, -end_decimals) +
-                             0.5 * (std::nextafter(std::fabs(end), kMax) - std::fabs(end)) +
-                             0.5 * (std::nextafter(std::fabs(start), kMax) - std::fabs(start));
+    const double tolerance =
+        printed ? 0.5 * std::pow(10.0, -end_decimals) +
+                      0.5 * (std::nextafter(std::fabs(end), kMax) - std::fabs(end)) +
+                      0.5 * (std::nextafter(std::fabs(start), kMax) - std::fabs(start))
+                : 0.0;
+    // Angles printed with more than three decimals hold the step closer.
+    const double snap = printed && end_decimals > 3 ? tolerance : 0.0005;
+    if (std::fabs(rounded * intervals - span) <= snap)
+        return static_cast<float>(std::clamp(rounded, -kMax, kMax));
+    const float quotient = static_cast<float>(std::clamp(span / intervals, -kMax, kMax));
+    if (!printed || !std::isfinite(quotient)) return quotient;
     for (int32_t k = 1; k <= 9; ++k) {
         const double scale = std::pow(10.0, k);
         const double c = std::round(span / intervals * scale) / scale;
@@ -334,7 +339,7 @@ ConversionStatus read_xy(Workspace& ws) {
         r.lambda1 = facts.wavelength;
         r.lambda2 = 0.0f;
         r.alpha_ratio = 0.0f;
-        ws.wavelength_stated = true;
+        ws.wavelength_origin = WavelengthOrigin::file;
     }
 
     const int count = choice.read_sigma ? 3 : 2;
@@ -430,8 +435,15 @@ inline char* put_count(char* p, float value, int32_t width) {
 }
 
 // The decimals of the angle column: three where the reader gets the same start
-// and step back from them, else the fewest that do (at most nine).
-int32_t angle_decimals(float start, float step, int32_t n) {
+// and step back from them, else the fewest that do (at most nine). Where none
+// does, the start's own decimals, and what the reader will make of the step.
+struct AngleColumn {
+    int32_t decimals = 3;
+    float start = 0.0f;  // as the reader gets them back
+    float step = 0.0f;
+};
+
+AngleColumn angle_column(float start, float step, int32_t n) {
     const float last = static_cast<float>(static_cast<double>(start) + (n - 1.0) * step);
     auto back = [](float v, int32_t d) {
         const std::string digits = fixed_digits(v, d);
@@ -439,12 +451,15 @@ int32_t angle_decimals(float start, float step, int32_t n) {
         parse_real_field(digits, 0, x);
         return static_cast<float>(x);
     };
-    for (int32_t d = 3; d <= 9; ++d) {
+    auto column = [&](int32_t d) {
         const float s = back(start, d);
-        if (s != start) continue;
-        if (n < 2 || derived_step(s, back(last, d), n, d) == step) return d;
+        return AngleColumn{d, s, n < 2 ? step : derived_step(s, back(last, d), n, d)};
+    };
+    for (int32_t d = 3; d <= 9; ++d) {
+        const AngleColumn c = column(d);
+        if (c.start == start && c.step == step) return c;
     }
-    return std::clamp(shortest_decimals(start), 3, 9);
+    return column(std::clamp(shortest_decimals(start), 3, 9));
 }
 
 // True when a title line would be read as data: it holds numbers only.
@@ -484,7 +499,16 @@ ConversionStatus write_xy(Workspace& ws) {
     const int32_t n = std::min(r.point_count, kPointCapacity);
     const double start = r.two_theta_start;
     const double step = r.two_theta_step;
-    const int32_t places = n > 0 ? angle_decimals(r.two_theta_start, r.two_theta_step, n) : 3;
+    const AngleColumn column =
+        n > 0 ? angle_column(r.two_theta_start, r.two_theta_step, n) : AngleColumn{};
+    const int32_t places = column.decimals;
+    if (n > 0 && column.start != r.two_theta_start)
+        ws.warn("x-y holds the angles as printed: 2theta start " +
+                shortest_decimal(r.two_theta_start) + " reads back as " +
+                shortest_decimal(column.start));
+    if (n > 1 && column.step != r.two_theta_step)
+        ws.warn("x-y holds the angles, not the step: step " + shortest_decimal(r.two_theta_step) +
+                " reads back as " + shortest_decimal(column.step));
     const int32_t angle_width = 4 + places;
     constexpr double kMax = std::numeric_limits<float>::max();
     const float* const intensity = r.intensity.data();

@@ -67,7 +67,7 @@ const WriteCase kWrites[] = {
     // Fields that hold the value stay as they were.
     {"xy as before", ascii_xy_codec, 10.0f, 0.02f, 1.5405f, 1.5443f, 0.5f, {100, 101, 102},
      "Quartz", kDone, {"Quartz", "   10.000,   100.000\r\n", "   10.040,   102.000\r\n"}, ""},
-    {"xy angles with their digits", ascii_xy_codec, 4.006565f, 0.013130283f, 1.5405f, 1.5443f,
+    {"xy angles with their digits", ascii_xy_codec, 4.006565f, 0.01313f, 1.5405f, 1.5443f,
      0.5f, {36.198f, 10.3125f, 492.1f}, "", kDone,
      {"  4.006565,    36.198\r\n", ",   10.3125\r\n", ",   492.100\r\n"}, ""},
     {"xy numeric title behind #", ascii_xy_codec, 20.0f, 0.05f, 1.5405f, 1.5443f, 0.5f,
@@ -76,7 +76,7 @@ const WriteCase kWrites[] = {
      {36.198f, 1234.0f, 10.3125f}, "", kDone,
      {"  36.198", "   1234.", " 10.3125", "CONST   1000.00000   2.00000"}, ""},
     {"gsas angle beyond five decimals", gsas_codec, 4.006565f, 0.013130283f, 1.5405f, 1.5443f,
-     0.5f, {1, 2, 3}, "", kDone, {"   400.65649 1.3130283 0.0"}, ""},
+     0.5f, {1, 2, 3}, "", kDone, {" 400.65649 1.3130283 0.0 0.0 ESD"}, ""},
     {"gsas rounds what eight columns cannot hold", gsas_codec, 10.0f, 0.02f, 1.5405f, 1.5443f,
      0.5f, {123456.78f, 1, 2}, "", kDone, {"123456.8"},
      "GSAS holds eight columns: 1 intensity rounded to the decimals that fit"},
@@ -186,7 +186,7 @@ TEST_P(XyReads, TitleSigmaAndWavelength) {
     EXPECT_EQ(std::string(trim_right(b.r().title)), c.title);
     EXPECT_EQ(b.r().sigma(1) != 0.0f, c.sigma);
     EXPECT_EQ(b.r().lambda1, c.lambda1 > 0 ? c.lambda1 : 1.5405f);
-    EXPECT_EQ(b.ws.wavelength_stated, c.lambda1 > 0);
+    EXPECT_EQ(b.ws.wavelength_origin == WavelengthOrigin::file, c.lambda1 > 0);
     EXPECT_EQ(b.r().intensity(1), c.first_count);
 }
 
