@@ -70,6 +70,8 @@ std::string failure_message_for(const Workspace& ws, ConversionStatus status, bo
         case ConversionStatus::record_error:
             if (writing)
                 msg = kMsgWriteError;
+            else if (ws.record().lines_read == 0 && ws.failure_byte != Workspace::kNoByte)
+                msg = std::string(kMsgReadErrorAtByte) + " " + std::to_string(ws.failure_byte);
             else
                 msg = std::string(kMsgReadError) + count_field(ws.record().lines_read);
             break;
@@ -126,6 +128,8 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
         return result;
     }
     ws.input().close();
+    if (!ws.output().notice().empty())
+        ws.warn(std::string(ws.output().file_name()) + " " + ws.output().notice());
     result.warnings = ws.warnings;
     if (!ws.has_sigma) {
         // Read through the const view: writable access would mark the whole

@@ -131,11 +131,14 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
                                const std::string& where, InstrumentScan& s) {
     s = InstrumentScan{};
     std::string text;
-    if (!zip.read(member.name, text))
+    if (!zip.read(member.name, text)) {
+        if (zip.error_offset() != ZipArchive::kNoOffset)
+            ws.failure_byte = static_cast<std::size_t>(zip.error_offset());
         return ws.fail(zip.error() == ZipArchive::Error::too_large
                            ? ConversionStatus::too_many_points
                            : ConversionStatus::record_error,
                        where + ": " + zip.error_text());
+    }
     pugi::xml_document doc;
     std::string why;
     if (!parse_xml(text, doc, why))
@@ -178,8 +181,13 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
     s.two_theta = static_cast<bool>(axis);
     if (!axis) axis = first_axis;
     if (!axis) return ws.fail(ConversionStatus::record_error, where + " names no scan axis");
+    // Named by its id, which says what moves; the name shown on screen may
+    // say otherwise ("2Theta" on a Theta axis).
+    const std::string_view id = trim(axis.attribute("AxisId").value());
     const std::string_view visible = trim(axis.attribute("VisibleName").value());
-    s.axis = std::string(visible.empty() ? axis.attribute("AxisId").value() : visible);
+    s.axis = std::string(id.empty() ? visible : id);
+    if (!id.empty() && !visible.empty() && visible != id)
+        s.axis += " (shown as " + std::string(visible) + ")";
     if (!parse_number(child_text(axis, "Start"), s.start) ||
         !parse_number(child_text(axis, "Increment"), s.step))
         return ws.fail(ConversionStatus::record_error,
