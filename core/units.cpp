@@ -598,12 +598,17 @@ bool OutputUnit::create_temporary() {
     // planted in the folder only makes it pick another.
     std::string rest(kTempMark);
     rest += temporary_tag();
-    rest += "-" + std::to_string(::getpid()) + "-XXXXXX";
+    rest += '-';
+    rest += std::to_string(::getpid());
+    rest += "-XXXXXX";
     rest += kTempEnd;
     std::string name = target.filename().string();
     if (1 + name.size() + rest.size() > kMaxNameBytes)
         name.resize(kMaxNameBytes > rest.size() + 1 ? kMaxNameBytes - rest.size() - 1 : 0);
-    std::string path = (dir / ("." + name + rest)).string();
+    std::string leaf(".");
+    leaf += name;
+    leaf += rest;
+    std::string path = (dir / leaf).string();
     // Readable by the owner only until it gets the target's mode.
     temp_fd_ = ::mkostemps(path.data(), static_cast<int>(kTempEnd.size()), O_CLOEXEC);
     if (temp_fd_ < 0) return fail("cannot create a file in " + dir.string(), errno);

@@ -49,7 +49,10 @@ Read convert_to_json(const fs::path& input) {
 
 // The part of the JSON from `"key":` to the end of its value list or number.
 std::string json_part(const std::string& json, std::string_view key) {
-    const auto at = json.find("\"" + std::string(key) + "\":");
+    std::string quoted("\"");
+    quoted += key;
+    quoted += "\":";
+    const auto at = json.find(quoted);
     if (at == std::string::npos) return {};
     const auto end = json.find_first_of(json[at + key.size() + 3] == '[' ? "]" : ",}", at);
     return json.substr(at, end - at);

@@ -94,8 +94,12 @@ TEST(OutputSafety, PreparedPaths) {
         EXPECT_EQ(ok, c.written) << c.what << ": " << u.commit_error();
         const std::string& said = c.written ? u.notice() : u.commit_error();
         EXPECT_NE(said.find(c.phrase), std::string::npos) << c.what << ": " << said;
-        if (c.new_file) EXPECT_EQ(read_file(dir / c.new_file), "new\r\n") << c.what;
-        if (c.old_file) EXPECT_EQ(read_file(dir / c.old_file), "old") << c.what;
+        if (c.new_file) {
+            EXPECT_EQ(read_file(dir / c.new_file), "new\r\n") << c.what;
+        }
+        if (c.old_file) {
+            EXPECT_EQ(read_file(dir / c.old_file), "old") << c.what;
+        }
         if (c.follow && c.written) {
             // Written in place: the link stays a link, the file keeps its inode.
             EXPECT_EQ(inode_of(out), link_inode) << c.what;
