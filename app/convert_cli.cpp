@@ -440,6 +440,9 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     app.add_option("--ext", ext, "batch: the outputs' extension (default: the format's own)");
     app.add_flag("-n,--no-clobber", no_clobber, "never replace an existing output");
     app.add_flag("--force", force, "replace an OUTPUT that holds a file of the input's format");
+    bool follow_links = false;
+    app.add_flag("--follow-links", follow_links,
+                 "an OUTPUT that is a symbolic link: write the file it leads to, in place");
     app.add_option("--wavelengths", wavelengths,
                    "L1,L2,RATIO for formats that hold none (default 1.5405,1.5443,0.5)");
     app.add_option("--title", title, "title for x-y input and output");
@@ -636,6 +639,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     CliInteraction ui(std::move(answers), out, err);
     Workspace ws(ui);
     ws.output().set_sync(sync);
+    ws.output().set_follow_links(follow_links);
     ws.options = options;
     Converter converter{ws, ui, out, {}};
 
@@ -685,6 +689,12 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
             if (exists && input != "-" && same_file(input, output)) {
                 ws.input().close();
                 return refusal(output + " is the input " + input + " itself; nothing converted");
+            }
+            if (!follow_links && fs::is_symlink(fs::symlink_status(output, ec))) {
+                ws.input().close();
+                return refusal(output +
+                               " is a symbolic link; not written (--follow-links writes the file "
+                               "it leads to, in place)");
             }
             if (exists && no_clobber) {
                 ws.input().close();

@@ -72,6 +72,8 @@ std::string failure_message_for(const Workspace& ws, ConversionStatus status, bo
         case ConversionStatus::record_error:
             if (writing)
                 msg = kMsgWriteError;
+            else if (ws.record().lines_read == 0 && ws.failure_byte != Workspace::kNoByte)
+                msg = std::string(kMsgReadErrorAtByte) + " " + std::to_string(ws.failure_byte);
             else
                 msg = std::string(kMsgReadError) + count_field(ws.record().lines_read);
             break;
@@ -132,6 +134,8 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
         return result;
     }
     ws.input().close();
+    if (!ws.output().notice().empty())
+        ws.warn(std::string(ws.output().file_name()) + " " + ws.output().notice());
     apply_user_values(ws, file);
     const FormatInfo* writer = find(output_format);
     if (writer != nullptr) warn_assumed_wavelengths(ws, *writer, file);

@@ -17,6 +17,8 @@ inline constexpr std::size_t kFailureMessageLength = 100;
 inline constexpr const char* kMsgNotAvailable = "THIS DATA FORMAT NOT YET AVAILABLE";
 inline constexpr const char* kMsgUnexpectedEnd = "UNEXPECTED END OF FILE";
 inline constexpr const char* kMsgReadError = "ERROR READING INPUT FILE AFTER LINE";
+// The same for files without lines (archives, binary files).
+inline constexpr const char* kMsgReadErrorAtByte = "ERROR READING INPUT FILE AT BYTE";
 inline constexpr const char* kMsgTooManyPoints = "NO. DATA EXCEEDED MAXIMUM OF ";
 inline constexpr const char* kMsgWriteError = "ERROR WRITING OUTPUT FILE";
 inline constexpr const char* kMsgTooLarge = "DATA TOO LARGE FOR OUTPUT FORMAT";

@@ -86,6 +86,11 @@ class Workspace {
     // stopped ("scan.dat, line 5: 'NaN' is not a number"). Codecs end with
     // `return ws.fail(status, reason);`.
     std::string failure_reason;
+    // For readers of binary files and archives, which have no lines: the byte
+    // of the input where reading failed, shown in the headline instead of a
+    // line number. kNoByte when not known.
+    static constexpr std::size_t kNoByte = static_cast<std::size_t>(-1);
+    std::size_t failure_byte = kNoByte;
     ConversionStatus fail(ConversionStatus status, std::string reason) {
         failure_reason = std::move(reason);
         return status;
@@ -112,6 +117,7 @@ class Workspace {
     } asked;
     void clear_diagnostics() noexcept {
         failure_reason.clear();
+        failure_byte = kNoByte;
         warnings.clear();
     }
 

@@ -405,6 +405,14 @@ class UxdReader {
                         what + "; only 2theta scans can be converted");
     }
 
+    // The data run to the end of the file and its last line has no line end.
+    ConversionStatus cut_last_line() {
+        return ws_.fail(ConversionStatus::premature_end,
+                        file_ + ": the file ends inside line " + std::to_string(r_.lines_read) +
+                            " (no line end after it), so its last value may be cut; nothing "
+                            "converted");
+    }
+
     // The error of the line after the last one read.
     ConversionStatus line_error(ConversionStatus status, const std::string& what) {
         return ws_.fail(status,
@@ -469,6 +477,8 @@ class UxdReader {
                          " that _STEPCOUNT announces; the rest was left out");
         } else {
             bool over = false;
+            bool at_end = true;  // the counts run to the end of the file
+            bool last_numbers = false;
             while (in_.next_line(line)) {
                 const LineKind kind = scan_numbers(line, [&](double v) {
                     if (got < limit)
@@ -477,8 +487,10 @@ class UxdReader {
                         over = true;
                 });
                 r_.point_count = got;
+                last_numbers = kind == LineKind::numbers;
                 if (kind == LineKind::not_numbers) {
                     in_.backspace();
+                    at_end = false;
                     break;
                 }
                 if (kind == LineKind::bad)
@@ -488,6 +500,9 @@ class UxdReader {
                 ++r_.lines_read;
             }
             r_.point_count = got;
+            // Without a count to check against, a last line with no line end
+            // may have lost its end, and with it part of its last count.
+            if (at_end && last_numbers && !in_.ends_with_line_end()) return cut_last_line();
         }
         r_.two_theta_end =
             static_cast<float>(r_.point_count - 1) * r_.two_theta_step + r_.two_theta_start;
@@ -521,6 +536,8 @@ class UxdReader {
         int32_t got = 0;
         int32_t extra = 0;
         Row row;
+        bool at_end = true;  // the rows run to the end of the file
+        bool last_numbers = false;
         while (in_.next_line(line)) {
             const std::string_view body = skip_blanks(line);
             if (got == 0 && !body.empty() && body[0] == ';') {
@@ -530,11 +547,13 @@ class UxdReader {
             const LineKind kind = scan_row(line, row);
             if (kind == LineKind::not_numbers) {
                 in_.backspace();
+                at_end = false;
                 break;
             }
             if (kind == LineKind::bad)
                 return line_error(ConversionStatus::record_error,
                                   "a value of the row is not a number");
+            last_numbers = kind == LineKind::numbers;
             if (kind == LineKind::numbers) {
                 if (row.values < 2)
                     return line_error(ConversionStatus::record_error,
@@ -560,6 +579,10 @@ class UxdReader {
             return line_error(ConversionStatus::record_error,
                               "the rows end after " + std::to_string(got) + " of the " +
                                   std::to_string(announced) + " that _STEPCOUNT announces");
+        // A last row with no line end is whole only when it completes the
+        // announced count; otherwise its intensity may have been cut.
+        if (at_end && got > 0 && !in_.ends_with_line_end() && announced == 0 && last_numbers)
+            return cut_last_line();
         if (extra > 0)
             ws_.warn(file_ + ": range " + std::to_string(ranges_) + " holds more rows than the " +
                      std::to_string(announced) +
