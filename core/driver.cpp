@@ -116,6 +116,15 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
                     std::string(ws.input().file_name()) + ", line " + std::to_string(line) +
                         " is longer than 1 MB; no scan has such lines");
     }
+    // Cancelled in a prompt of the reader: whatever the read made of it, it ends here.
+    auto cancel = [&] {
+        ws.input().close();
+        ws.output().close(/*keep=*/false);
+        result.cancelled = true;
+        ui.reset_selection();
+        return result;
+    };
+    if (ui.cancelled()) return cancel();
     if (result.read_status == ConversionStatus::done) result.read_status = check_read(ws);
     if (result.read_status != ConversionStatus::done) {
         result.failure_message = failure_message_for(ws, result.read_status, false);
@@ -136,6 +145,7 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     result.has_sigma = ws.has_sigma;
 
     ui.show_dataset_parameters(r, ws.warnings);
+    if (ui.cancelled()) return cancel();
     if (!ws.options.keep_intensities) raise_low_intensities(r);
 
     const FormatInfo* writer = find(output_format);
@@ -144,6 +154,7 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.abort_report.clear();
     ws.failure_reason.clear();
     result.write_status = writer->codec(ws, CodecMode::write);
+    if (ui.cancelled()) return cancel();
     if (result.write_status == ConversionStatus::done) {
         if (!ws.output().close(/*keep=*/true)) result.write_status = ConversionStatus::record_error;
     } else {
