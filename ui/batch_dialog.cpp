@@ -57,7 +57,8 @@ class BatchPrompts final : public Interaction {
         if (show_each) window_.show_dataset_parameters(record, warnings);
     }
     void show_failure(std::string_view, std::string_view) override {}
-    void show_success(const PowderPattern&, const ConversionSession&) override {}
+    void show_success(const PowderPattern&, const ConversionSession&,
+                      std::span<const std::string>) override {}
     void reset_selection() override {}
     // A Cancel in a prompt or the dataset dialog stops the batch.
     bool cancelled() const override { return window_.cancelled(); }

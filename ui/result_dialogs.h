@@ -43,10 +43,12 @@ void show_file_name(TemplateDialog& dialog, int id, const std::string& path);
 void name_file_above(TemplateDialog& dialog, const std::string& path);
 
 // 1021 the count line, 1024 and 1025 the file names of the two paths, each as
-// wide as the dialog allows; the full path of the output below (object name
-// "output_path"), selectable.
+// wide as the dialog allows; the full path of the output below them (object
+// name "output_path"), selectable. The warnings of the write, when there are
+// any, below the template's controls (object name "warnings").
 std::unique_ptr<TemplateDialog> make_success_dialog(const PowderPattern& record,
                                                     const ConversionSession& session,
-                                                    QWidget* parent = nullptr);
+                                                    QWidget* parent = nullptr,
+                                                    std::span<const std::string> warnings = {});
 
 }  // namespace qelda::ui
