@@ -124,6 +124,15 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
                     std::string(ws.input().file_name()) + ", line " + std::to_string(line) +
                         " is longer than 1 MB; no scan has such lines");
     }
+    // Cancelled in a prompt of the reader: whatever the read made of it, it ends here.
+    auto cancel = [&] {
+        ws.input().close();
+        ws.output().close(/*keep=*/false);
+        result.cancelled = true;
+        ui.reset_selection();
+        return result;
+    };
+    if (ui.cancelled()) return cancel();
     if (result.read_status == ConversionStatus::done) result.read_status = check_read(ws);
     if (result.read_status != ConversionStatus::done) {
         result.failure_message = failure_message_for(ws, result.read_status, false);
@@ -149,6 +158,7 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     result.has_sigma = ws.has_sigma;
 
     ui.show_dataset_parameters(r, ws.warnings);
+    if (ui.cancelled()) return cancel();
     if (!ws.options.keep_intensities) ws.intensity_shift = raise_low_intensities(r);
 
     if (writer == nullptr || !(writer->in_output_list || writer->writes)) return result;
@@ -157,6 +167,7 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.failure_reason.clear();
     const std::size_t read_warnings = ws.warnings.size();
     result.write_status = writer->codec(ws, CodecMode::write);
+    if (ui.cancelled()) return cancel();
     if (result.write_status == ConversionStatus::done) warn_unused_title(ws, file);
     const std::span<const std::string> write_warnings =
         std::span<const std::string>(ws.warnings).subspan(read_warnings);

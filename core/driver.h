@@ -34,10 +34,11 @@ struct ConversionResult {
     std::string reason;                 // why it failed, in lower case, or empty
     std::vector<std::string> warnings;  // what the read, then the write, left out or changed
     bool has_sigma = false;             // the file gave uncertainties
+    bool cancelled = false;             // the user cancelled it: nothing was written
 
     // The read succeeded and the writer (if one ran) wrote and committed the file.
     bool succeeded() const noexcept {
-        return started && read_status == ConversionStatus::done &&
+        return started && !cancelled && read_status == ConversionStatus::done &&
                (!write_attempted || write_status == ConversionStatus::done);
     }
 };
