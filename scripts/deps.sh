@@ -18,6 +18,8 @@ packages=(
   libxy-bin                     # xyconv, an independent reader used as a test oracle
   clang libclang-rt-14-dev      # libFuzzer targets
   clang-format                  # the code style
+  pybind11-dev python3-dev      # the Python module qelda (C++ bindings)
+  python3-numpy python3-pytest  # its arrays, and its tests
   "$@"
 )
 
