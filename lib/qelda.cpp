@@ -14,8 +14,10 @@
 #include "core/driver.h"
 #include "core/even_grid.h"
 #include "core/interaction.h"
+#include "core/stated_values.h"
 #include "core/workspace.h"
 #include "formats/detect.h"
+#include "formats/json_text.h"
 #include "formats/registry.h"
 
 namespace qelda::api {
@@ -65,8 +67,13 @@ std::optional<std::string> box_text(double value, std::size_t width) {
 // checks its options.
 std::optional<Error> answers_for(const ReadOptions& o, ScriptedInteraction::Answers& answers,
                                  qelda::ReadOptions& read) {
-    if (o.wavelengths) {
-        const auto& w = *o.wavelengths;
+    if (o.wavelengths && o.override_wavelengths)
+        return invalid("wavelengths and override_wavelengths: give one of them");
+    if (o.count_time && o.override_count_time)
+        return invalid("count_time and override_count_time: give one of them");
+    if (o.title && o.override_title) return invalid("title and override_title: give one of them");
+    if (const auto& given = o.wavelengths ? o.wavelengths : o.override_wavelengths; given) {
+        const auto& w = *given;
         std::string boxes[3];
         for (int i = 0; i < 3; ++i) {
             const auto text = box_text(w[i], 8);
@@ -80,12 +87,18 @@ std::optional<Error> answers_for(const ReadOptions& o, ScriptedInteraction::Answ
                 "wavelengths: alpha2 must be 0 (no second line) or above 0 and below 10");
         if (!(w[2] >= 0 && w[2] <= 1)) return invalid("wavelengths: the ratio must be from 0 to 1");
         answers.wavelengths = {boxes[0], boxes[1], boxes[2]};
+        if (o.override_wavelengths)
+            read.override_wavelengths = {static_cast<float>(w[0]), static_cast<float>(w[1]),
+                                         static_cast<float>(w[2])};
+    } else {
+        answers.wavelengths.chosen = false;  // the defaults, which nobody chose
     }
-    if (o.count_time) {
-        const auto text = box_text(*o.count_time, 10);
-        if (!text || !(*o.count_time >= 0.001))
+    if (const auto& given = o.count_time ? o.count_time : o.override_count_time; given) {
+        const auto text = box_text(*given, 10);
+        if (!text || !(*given >= 0.001))
             return invalid("count_time: a number from 0.001 that fits ten columns is needed");
         answers.count_time = *text;
+        if (o.override_count_time) read.override_count_time = static_cast<float>(*given);
     }
     answers.header_lines.clear();  // the number the x-y reader detects
     if (o.header_lines) {
@@ -94,11 +107,15 @@ std::optional<Error> answers_for(const ReadOptions& o, ScriptedInteraction::Answ
         answers.header_lines = std::to_string(*o.header_lines);
     }
     if (o.scan < 1) return invalid("scan: a whole number from 1 is needed");
-    if (o.title) {
+    if (const auto& given = o.title ? o.title : o.override_title; given) {
         answers.title_given = true;
-        answers.title = *o.title;
+        answers.title = *given;
     }
     answers.read_sigma = o.read_sigma;
+    read.wavelengths_given = o.wavelengths.has_value();
+    read.title_given = o.title.has_value();
+    read.count_time_given = o.count_time.has_value();
+    read.override_title = o.override_title;
     read.scan = o.scan;
     read.any_axis = o.any_axis;
     read.keep_intensities = o.keep_intensities;
@@ -118,6 +135,51 @@ double decimal_of(float v) noexcept {
     return d;
 }
 
+// Latin-1 bytes as UTF-8.
+std::string utf8_of_latin1(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() * 2);
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string utf8_text(std::string_view s) {
+    return utf8_valid_prefix(s) == s.size() ? std::string(s) : utf8_of_latin1(s);
+}
+
+// The record's title as UTF-8, as the JSON writer gives it: a title cut to
+// the record's length inside a character loses that character's bytes; any
+// other title that is not UTF-8 is Latin-1. Both with a warning.
+std::string title_text(Workspace& ws) {
+    std::string_view title = trim_right(ws.record().title);
+    const std::size_t valid = utf8_valid_prefix(title);
+    if (valid == title.size()) return std::string(title);
+    const auto lead = static_cast<unsigned char>(title[valid]);
+    const std::size_t need = lead >= 0xF0 && lead <= 0xF4   ? 4
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                            : 0;
+    bool cut = title.size() == kTitleLength && need > 0 && title.size() - valid < need;
+    for (std::size_t k = valid + 1; cut && k < title.size(); ++k)
+        cut = (static_cast<unsigned char>(title[k]) & 0xC0) == 0x80;
+    if (cut) {
+        const std::size_t dropped = title.size() - valid;
+        ws.warn("title cut inside a character at " + std::to_string(kTitleLength) + " bytes: its " +
+                std::to_string(dropped) + (dropped == 1 ? " byte" : " bytes") + " dropped");
+        return std::string(trim_right(title.substr(0, valid)));
+    }
+    ws.warn("title is not UTF-8: read as Latin-1");
+    return utf8_of_latin1(title);
+}
+
 std::string_view format_name(FormatId id) {
     const FormatInfo* f = find_format(id);
     return f ? f->short_name : std::string_view();
@@ -126,13 +188,19 @@ std::string_view format_name(FormatId id) {
 Pattern pattern_of(Workspace& ws, const ConversionResult& result, FormatId format) {
     const PowderPattern& r = ws.record();
     Pattern p;
-    p.title = std::string(trim_right(r.title));
+    // The pattern keeps the wavelengths, as the JSON writer's output does.
+    const std::string file(file_name_part(ws.session().input_path));
+    FormatInfo keeps{};
+    keeps.holds_wavelengths = true;
+    warn_assumed_wavelengths(ws, keeps, file);
+    p.title = title_text(ws);
+    warn_unused_title(ws, file);
     p.format = std::string(format_name(format));
-    p.source = ws.session().input_path;
+    p.source = utf8_text(ws.session().input_path);
     p.lambda1 = decimal_of(r.lambda1);
     p.lambda2 = decimal_of(r.lambda2);
     p.alpha_ratio = decimal_of(r.alpha_ratio);
-    p.warnings = result.warnings;
+    for (const std::string& w : ws.warnings) p.warnings.push_back(utf8_text(w));
     Scan& s = p.scans.emplace_back();
     const auto n = static_cast<std::size_t>(std::clamp(r.point_count, 0, kPointCapacity));
     s.count_time = decimal_of(r.count_time);
@@ -310,6 +378,7 @@ WriteResult write_with(const Pattern& p, std::string_view format_text, const Wri
     session.input_ready = session.output_ready = true;
 
     ConversionStatus st = f->codec(ws, CodecMode::write);
+    for (const std::string& w : ws.warnings) out.warnings.push_back(utf8_text(w));
     if (st == ConversionStatus::done) {
         if (take) *take = ws.output().content();
         if (!ws.output().close(/*keep=*/true)) st = ConversionStatus::record_error;
@@ -439,8 +508,7 @@ Detection detect_bytes(std::string_view bytes, std::string_view name) {
 }
 
 Detection output_format(std::string_view name) {
-    bool json = false;
-    const auto id = output_format_of_name(name, json);
+    const auto id = output_format_of_name(name);
     Detection d;
     if (id) {
         d.format = std::string(format_name(*id));

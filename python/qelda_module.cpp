@@ -143,7 +143,10 @@ PYBIND11_MODULE(_qelda, m) {
         .def_readwrite("title", &qa::ReadOptions::title)
         .def_readwrite("count_time", &qa::ReadOptions::count_time)
         .def_readwrite("header_lines", &qa::ReadOptions::header_lines)
-        .def_readwrite("read_sigma", &qa::ReadOptions::read_sigma);
+        .def_readwrite("read_sigma", &qa::ReadOptions::read_sigma)
+        .def_readwrite("override_wavelengths", &qa::ReadOptions::override_wavelengths)
+        .def_readwrite("override_title", &qa::ReadOptions::override_title)
+        .def_readwrite("override_count_time", &qa::ReadOptions::override_count_time);
 
     py::class_<qa::WriteOptions>(m, "WriteOptions")
         .def(py::init<>())

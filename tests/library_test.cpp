@@ -160,6 +160,7 @@ TEST(Library, WrittenPatternsReadBack) {
         const fs::path out = dir / ("out." + f.extension.substr(2));
         const qa::WriteResult w = qa::write(quartz.pattern, f.name, out.string());
         ASSERT_TRUE(w.ok()) << w.error.message << ": " << w.error.reason;
+        if (!f.reads) continue;
         qa::ReadOptions as_written;
         as_written.format = f.name;
         const qa::ReadResult r = qa::read(out.string(), as_written);

@@ -89,6 +89,11 @@ struct ReadOptions {
     std::optional<double> count_time;     // x-y input: seconds per step (default 1)
     std::optional<int32_t> header_lines;  // x-y input: lines to skip (default: detected)
     bool read_sigma = false;              // x-y input: a third column holds sigma
+    // Values that replace what the file states, each with a warning naming
+    // both (one of a value and its override).
+    std::optional<std::array<double, 3>> override_wavelengths;
+    std::optional<std::string> override_title;
+    std::optional<double> override_count_time;
 };
 
 struct ReadResult {

@@ -59,29 +59,40 @@ class Detection(NamedTuple):
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview]
 
 
+def _three(values, what):
+    if values is None:
+        return None
+    w = tuple(float(v) for v in values)
+    if len(w) != 3:
+        raise ValueError(f"{what}: three numbers (alpha1, alpha2, ratio) are needed")
+    return w
+
+
 def read(source: Source, *, format: Optional[str] = None, name: Optional[str] = None,
          scan: int = 1, any_axis: bool = False, keep_intensities: bool = False,
          wavelengths: Optional[Sequence[float]] = None, title: Optional[str] = None,
          count_time: Optional[float] = None, header_lines: Optional[int] = None,
-         read_sigma: bool = False) -> Pattern:
+         read_sigma: bool = False, override_wavelengths: Optional[Sequence[float]] = None,
+         override_title: Optional[str] = None,
+         override_count_time: Optional[float] = None) -> Pattern:
     """Reads a scan from a file (a path) or from its bytes.
 
     The format is told as qelda-convert tells it (extension, then content),
     unless `format` names it; `name` is the file name of bytes. The options
     answer what the programs would ask: `wavelengths` (alpha1, alpha2, ratio)
     for formats that hold none, `title`, `count_time`, `header_lines` and
-    `read_sigma` for x-y files, `scan` for files that hold several."""
+    `read_sigma` for x-y files, `scan` for files that hold several. The
+    `override_` ones replace what the file states, with a warning."""
     options = _qelda.ReadOptions()
     options.format = format or ""
     options.name = name or ""
     options.scan = scan
     options.any_axis = any_axis
     options.keep_intensities = keep_intensities
-    if wavelengths is not None:
-        w = tuple(float(v) for v in wavelengths)
-        if len(w) != 3:
-            raise ValueError("wavelengths: three numbers (alpha1, alpha2, ratio) are needed")
-        options.wavelengths = w
+    options.wavelengths = _three(wavelengths, "wavelengths")
+    options.override_wavelengths = _three(override_wavelengths, "override_wavelengths")
+    options.override_title = override_title
+    options.override_count_time = override_count_time
     options.title = title
     options.count_time = count_time
     options.header_lines = header_lines

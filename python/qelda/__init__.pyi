@@ -64,7 +64,9 @@ def read(source: Source, *, format: Optional[str] = ..., name: Optional[str] = .
          scan: int = ..., any_axis: bool = ..., keep_intensities: bool = ...,
          wavelengths: Optional[Sequence[float]] = ..., title: Optional[str] = ...,
          count_time: Optional[float] = ..., header_lines: Optional[int] = ...,
-         read_sigma: bool = ...) -> Pattern: ...
+         read_sigma: bool = ..., override_wavelengths: Optional[Sequence[float]] = ...,
+         override_title: Optional[str] = ...,
+         override_count_time: Optional[float] = ...) -> Pattern: ...
 def write(pattern: Pattern, path: _Path, format: Optional[str] = ..., *,
           write_title: bool = ..., write_sigma: bool = ..., slit_correction: bool = ...,
           sync: bool = ..., scan: int = ...) -> List[str]: ...

@@ -118,11 +118,12 @@ def test_unknown_option_is_a_type_error():
 
 def test_write_reads_back_and_refuses_what_it_cannot_write(tmp_path):
     p = qelda.read(EXAMPLES / "quartz.uxd")
-    for fmt in (f.name for f in qelda.formats() if f.writes):
-        out = tmp_path / f"out_{fmt}"
-        assert qelda.write(p, out, format=fmt) == []
-        back = qelda.read(out, format=fmt)
-        np.testing.assert_array_equal(back.intensity, p.intensity)
+    for f in (f for f in qelda.formats() if f.writes):
+        out = tmp_path / f"out_{f.name}"
+        assert qelda.write(p, out, format=f.name) == []
+        if f.reads:
+            back = qelda.read(out, format=f.name)
+            np.testing.assert_array_equal(back.intensity, p.intensity)
     assert qelda.detect(tmp_path / "out_gsas").format == "gsas"
     qelda.write(p, tmp_path / "by_name.gsa")
     assert qelda.read(tmp_path / "by_name.gsa").format == "gsas"
