@@ -286,6 +286,46 @@ std::string where(const InputUnit& in, int32_t line) {
     return std::string(in.file_name()) + ", line " + std::to_string(line);
 }
 
+// An x-y file does not say how many points it holds, so a file cut inside
+// its last line reads as a shorter scan. What can be seen is said: a last
+// data line without a line end, or with another number of values than every
+// line before it. (Line widths are never compared: ours differ.)
+class CutCheck {
+  public:
+    void data_line(int fields, int32_t line) noexcept {
+        if (lines_ > 0) {
+            if (body_fields_ < 0)
+                body_fields_ = last_fields_;
+            else if (last_fields_ != body_fields_)
+                uniform_ = false;
+        }
+        last_fields_ = fields;
+        last_line_ = line;
+        ++lines_;
+    }
+    void warn_if_cut(Workspace& ws, int32_t lines_in_file) {
+        if (lines_ == 0) return;
+        const std::string at = std::string(ws.input().file_name()) + ", line " +
+                               std::to_string(last_line_) + " (the last data line)";
+        if (last_line_ == lines_in_file && !ws.input().ends_with_line_end())
+            ws.warn(at +
+                    " has no line end: the file may have been cut there, and its last "
+                    "value with it");
+        else if (uniform_ && body_fields_ >= 0 && last_fields_ != body_fields_)
+            ws.warn(at + " holds " + std::to_string(last_fields_) +
+                    " values where the lines "
+                    "before it hold " +
+                    std::to_string(body_fields_) + ": the file may have been cut there");
+    }
+
+  private:
+    int body_fields_ = -1;  // of the data lines before the last
+    int last_fields_ = 0;
+    int32_t last_line_ = 0;
+    int32_t lines_ = 0;
+    bool uniform_ = true;
+};
+
 ConversionStatus read_xy(Workspace& ws) {
     static const Layout kTitle("(A60)");
     PowderPattern& r = ws.record();
@@ -348,10 +388,12 @@ ConversionStatus read_xy(Workspace& ws) {
     std::vector<double> angles;
     std::vector<int8_t> decimals;
     std::vector<int32_t> line_of;
+    CutCheck cut;
     while (in.next_line(line)) {
         ++lines;
         const Tokens t = split_values(line);
         if (t.comment || t.count == 0) continue;
+        cut.data_line(t.count, lines);
         double values[3] = {0.0, 0.0, 0.0};
         for (int k = 0; k < std::min(count, t.count); ++k) {
             if (!parse_value(t.text[k], values[k])) {
@@ -384,6 +426,7 @@ ConversionStatus read_xy(Workspace& ws) {
         line_of.push_back(lines);
     }
     r.lines_read = lines;
+    cut.warn_if_cut(ws, lines);
     const auto points = static_cast<int32_t>(angles.size());
     r.point_count = points;
     if (points == 0)
