@@ -219,8 +219,8 @@ TEST(OutputSafety, CommandLineLinks) {
         bool victim_changed;  // else/victim.dat
     };
     const Case cases[] = {
-        {{}, "link.dat", 2, "is a symbolic link; not written (--follow-links", false},
-        {{"--follow-links"}, "link.dat", 2, "holds a uxd file", false},
+        {{}, "link.dat", 1, "is a symbolic link; not written (--follow-links", false},
+        {{"--follow-links"}, "link.dat", 1, "holds a uxd file", false},
         {{"--follow-links", "--force"}, "link.dat", 0, "", true},
         {{}, "hard.dat", 0, "other name (a hard link)", true},
     };

@@ -120,7 +120,9 @@ def test_write_reads_back_and_refuses_what_it_cannot_write(tmp_path):
     p = qelda.read(EXAMPLES / "quartz.uxd")
     for f in (f for f in qelda.formats() if f.writes):
         out = tmp_path / f"out_{f.name}"
-        assert qelda.write(p, out, format=f.name) == []
+        # Formats that hold sigma say that they computed it: the example has none.
+        warnings = qelda.write(p, out, format=f.name)
+        assert all("computed" in w for w in warnings), warnings
         if f.reads:
             back = qelda.read(out, format=f.name)
             np.testing.assert_array_equal(back.intensity, p.intensity)
