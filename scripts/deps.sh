@@ -21,6 +21,7 @@ packages=(
   clang-format                  # the code style
   pybind11-dev python3-dev      # the Python module qelda (C++ bindings)
   python3-numpy python3-pytest  # its arrays, and its tests
+  libglib2.0-bin shared-mime-info # the MIME types test (gio asks shared-mime-info)
   "$@"
 )
 
