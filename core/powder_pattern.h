@@ -117,6 +117,13 @@ enum class FormatId : int32_t {
     bruker_brml = 13,
     rigaku_ras = 14,
     rigaku_rasx = 15,
+    // 16-19 are writers' entries.
+    philips_rd = 20,
+    rigaku_dat = 21,
+    sietronics_cpi = 23,
+    riet7_dat = 24,
+    csv = 25,
+    nexus = 26,
 };
 
 // What a codec routine is asked to do; every value other than write reads.

@@ -281,7 +281,9 @@ TEST(Registry, DetectFormat) {
     EXPECT_EQ(format_from_name("1"), std::nullopt);
     EXPECT_EQ(format_from_name("11"), FormatId::xrdml);
     EXPECT_EQ(format_from_name("16"), std::nullopt);
-    EXPECT_EQ(formats().size(), 14u);
+    EXPECT_EQ(format_from_name("20"), FormatId::philips_rd);
+    EXPECT_EQ(format_from_name("NeXus"), FormatId::nexus);
+    EXPECT_EQ(formats().size(), 20u);
 }
 
 }  // namespace
