@@ -117,7 +117,11 @@ enum class FormatId : int32_t {
     bruker_brml = 13,
     rigaku_ras = 14,
     rigaku_rasx = 15,
-    // 16-19 are writers' entries.
+    // Output only.
+    xye = 16,
+    fxye = 17,
+    json = 18,
+    // Input only, older instruments' files.
     philips_rd = 20,
     rigaku_dat = 21,
     sietronics_cpi = 23,

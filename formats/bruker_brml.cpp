@@ -6,11 +6,13 @@
 //       ScanInformation
 //         ScanMode                       "StillScan" when the detector does not move
 //         TimePerStep                    seconds
-//         ScanAxes/ScanAxisInfo @AxisId  Start, Stop, Increment of each moving axis
+//         ScanAxes/ScanAxisInfo @AxisId  Start, Stop, Increment of each moving axis (files of
+//                                        older versions name the axis by @AxisName only)
 //       DataViews/RawDataView @Start @LogicName
 //                                        which column of a Datum holds what: MeasuredTime,
 //                                        AbsorptionFactor, the scan axes (Varying/FieldDefinitions
-//                                        @AxisId, in order) and the counts (RecordedRawDataView)
+//                                        @AxisId or @AxisName, in order) and the counts
+//                                        (RecordedRawDataView)
 //       Datum                            one point: numbers separated by commas
 //     FixedInformation/.../Tube          WaveLengthAlpha1, WaveLengthAlpha2, WaveLengthRatio @Value
 //     ... InfoItem @Name="SampleName" @Value
@@ -56,6 +58,12 @@ bool raw_data_member(std::string_view name, RawDataMember& m) {
            kXml;
 }
 
+// The axis an element names: its AxisId, or its AxisName where it has no AxisId.
+std::string_view axis_id_of(pugi::xml_node node) {
+    const std::string_view id = trim(node.attribute("AxisId").value());
+    return id.empty() ? trim(node.attribute("AxisName").value()) : id;
+}
+
 int column_of(pugi::xml_node view) {
     double start = -1;
     if (!parse_number(trim(view.attribute("Start").value()), start) || start < 0 || start > 1000)
@@ -88,7 +96,7 @@ Columns columns_of(pugi::xml_node route, std::string_view axis_id) {
             int k = 0;
             for (pugi::xml_node f = varying.first_child(); f; f = f.next_sibling()) {
                 if (local_name(f) != "FieldDefinitions") continue;
-                if (std::string_view(f.attribute("AxisId").value()) == axis_id) c.angle = start + k;
+                if (!axis_id.empty() && axis_id_of(f) == axis_id) c.angle = start + k;
                 ++k;
             }
         }
@@ -170,7 +178,7 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
     for (pugi::xml_node a = child_named(info, "ScanAxes").first_child(); a; a = a.next_sibling()) {
         if (local_name(a) != "ScanAxisInfo") continue;
         if (!first_axis) first_axis = a;
-        if (is_two_theta_axis(a.attribute("AxisId").value())) {
+        if (is_two_theta_axis(axis_id_of(a))) {
             axis = a;
             break;
         }
@@ -179,7 +187,7 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
     if (!axis) axis = first_axis;
     if (!axis) return ws.fail(ConversionStatus::record_error, where + " names no scan axis");
     const std::string_view visible = trim(axis.attribute("VisibleName").value());
-    s.axis = std::string(visible.empty() ? axis.attribute("AxisId").value() : visible);
+    s.axis = std::string(visible.empty() ? axis_id_of(axis) : visible);
     if (!parse_number(child_text(axis, "Start"), s.start) ||
         !parse_number(child_text(axis, "Increment"), s.step))
         return ws.fail(ConversionStatus::record_error,
@@ -187,7 +195,7 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
     parse_number(child_text(axis, "Stop"), s.stop);
     parse_number(child_text(info, "TimePerStep"), s.count_time);
 
-    const Columns col = columns_of(route, axis.attribute("AxisId").value());
+    const Columns col = columns_of(route, axis_id_of(axis));
     s.per_second = col.per_second;
     const std::size_t limit = static_cast<std::size_t>(kPointCapacity) + 1;
     std::vector<double> fields;

@@ -309,7 +309,8 @@ class RawReader {
             return Stop{ConversionStatus::not_available,
                         at_byte(file_, r.at) + ": range " + std::to_string(ranges_ + 1) +
                             " stores " + std::to_string(datum) +
-                            " bytes per point; only counts of 4 bytes can be read"};
+                            " bytes per point; only counts of 4 bytes can be read (what the " +
+                            std::to_string(datum) + " bytes of a point hold is not known)"};
         if (!bytes_.has(r.data_at, uint64_t{r.points} * 4))
             return cut_short(r.data_at, "the " + std::to_string(r.points) + " counts of range " +
                                             std::to_string(ranges_ + 1));

@@ -225,6 +225,9 @@ class LoopValues {
 
     Next next(std::string_view& value) {
         for (;;) {
+            rest_ = skip_blanks(rest_);
+            if (!rest_.empty() && (rest_.front() == '[' || rest_.front() == '{'))
+                return skip_compound(value);
             if (next_token(rest_, value)) return Next::value;
             if (ended_) return Next::end_of_loop;
             std::string_view line;
@@ -248,7 +251,7 @@ class LoopValues {
             std::string_view value;
             const Next n = next(value);
             if (n != Next::value) {
-                partial = k > 0;
+                partial = k > 0 || cut_;
                 return n;
             }
             if (static_cast<int32_t>(k) == want_a) a = value;
@@ -259,9 +262,71 @@ class LoopValues {
     bool partial = false;
 
   private:
+    // Passes over a CIF 2.0 list "[...]" or table "{...}": nested ones, quoted
+    // strings (triple-quoted too) and text fields within it, across lines. The
+    // value given back is "[...]" or "{...}"; it is never a number.
+    Next skip_compound(std::string_view& value) {
+        value = rest_.front() == '[' ? kListValue : kTableValue;
+        int depth = 0;
+        std::string quote;  // the open quote, while within a quoted string
+        bool text_field = false;
+        bool first_line = true;
+        std::string_view text = rest_;
+        for (;;) {
+            std::size_t i = 0;
+            if (!first_line && quote.empty() && !text.empty() && text.front() == ';') {
+                // A text field opens or closes at the start of a line.
+                text_field = !text_field;
+                i = text_field ? text.size() : 1;
+            } else if (text_field) {
+                i = text.size();
+            }
+            while (i < text.size()) {
+                if (!quote.empty()) {
+                    const auto close = text.find(quote, i);
+                    if (close == std::string_view::npos) {
+                        // A quoted string of one quote ends with its line.
+                        if (quote.size() == 1) quote.clear();
+                        break;
+                    }
+                    i = close + quote.size();
+                    quote.clear();
+                    continue;
+                }
+                const char c = text[i];
+                if (c == '\'' || c == '"') {
+                    const std::string triple(3, c);
+                    quote = text.substr(i, 3) == triple ? triple : std::string(1, c);
+                    i += quote.size();
+                    continue;
+                }
+                if (c == '#' && (i == 0 || is_blank(text[i - 1]))) break;
+                if (c == '[' || c == '{') ++depth;
+                if ((c == ']' || c == '}') && --depth == 0) {
+                    rest_ = text.substr(i + 1);
+                    return Next::value;
+                }
+                ++i;
+            }
+            std::string_view line;
+            if (!reader_.next(line)) {
+                ended_ = true;
+                cut_ = true;
+                rest_ = {};
+                return Next::end_of_file;
+            }
+            text = line;
+            first_line = false;
+        }
+    }
+
+    static constexpr std::string_view kListValue = "[...]";
+    static constexpr std::string_view kTableValue = "{...}";
+
     Reader& reader_;
     std::string_view rest_;
     bool ended_ = false;
+    bool cut_ = false;  // the file ended within a list or table
 };
 
 // What a data name's line gives for the name found at `name_end`.
@@ -540,6 +605,10 @@ class CifReader {
                                 ": the loop names no intensity column of its own");
         }
 
+        const std::string column_name(loop_.names[static_cast<std::size_t>(column)]);
+        const std::string angle_name(
+            angle_column >= 0 ? loop_.names[static_cast<std::size_t>(angle_column)] : "");
+
         // The points lie on the 2-theta range of this data block, or at the
         // angles of the loop's 2theta column.
         const bool have_range = have_min_ && have_max_ && have_inc_ && r_.two_theta_step > 0.0f;
@@ -579,11 +648,13 @@ class CifReader {
                 ++extra;
                 continue;
             }
-            if (parse_number(value, intensity[got]) != NumberKind::value) return value_error(value);
+            if (parse_number(value, intensity[got]) != NumberKind::value)
+                return value_error(value, column_name);
             if (angle_column >= 0) {
                 float a = 0.0f;
                 const std::size_t paren = angle.find('(');
-                if (parse_number(angle, a) != NumberKind::value) return value_error(angle);
+                if (parse_number(angle, a) != NumberKind::value)
+                    return value_error(angle, angle_name);
                 double exact = 0.0;
                 parse_real_field(angle.substr(0, paren), 0, exact);
                 angles.push_back(exact);
@@ -636,10 +707,18 @@ class CifReader {
 
     // A value on the line just read cannot be used: the report names the line
     // before it, the reason the line itself.
-    ConversionStatus value_error(std::string_view text) {
-        std::string reason = file_ + ", line " + std::to_string(r_.lines_read) + ": '";
-        reason += text;
-        reason += "' is not a number";
+    ConversionStatus value_error(std::string_view text, std::string_view column = {}) {
+        std::string reason = file_ + ", line " + std::to_string(r_.lines_read) + ": ";
+        if (!text.empty() && (text.front() == '[' || text.front() == '{')) {
+            reason += "a CIF 2.0 ";
+            reason += text.front() == '[' ? "list" : "table";
+            reason += " stands where a number is needed";
+            if (!column.empty()) reason += " (column " + std::string(column) + ")";
+        } else {
+            reason += "'";
+            reason += text;
+            reason += "' is not a number";
+        }
         --r_.lines_read;
         return ws_.fail(ConversionStatus::record_error, std::move(reason));
     }

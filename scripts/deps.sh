@@ -18,6 +18,7 @@ packages=(
   python3-h5py                  # a second reader of our NeXus files in the tests
   fonts-dejavu-core             # a font for the window, also offscreen
   libxy-bin                     # xyconv, an independent reader used as a test oracle
+  python3-gemmi python3-pycifrw # two independent CIF parsers that check our CIF output in tests
   clang libclang-rt-14-dev      # libFuzzer targets
   clang-format                  # the code style
   "$@"

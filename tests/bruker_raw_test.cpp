@@ -285,6 +285,9 @@ TEST(BrukerRaw, RefusalsNameWhatTheyFound) {
          "scan.raw, byte 1024: the count of point 3 of range 1 is not a number"},
         {Buf(0).text(0, v3).u32(712 + 252, 12).s, ConversionStatus::not_available,
          "stores 12 bytes per point"},
+        // No reader we could study documents what the 8 bytes of a point hold.
+        {Buf(0).text(0, v4).u32(61 + 42 + 136 + 136, 8).s, ConversionStatus::not_available,
+         "range 1 stores 8 bytes per point; only counts of 4 bytes can be read"},
         {Buf(0).text(0, v3).u32(712, 400).s, ConversionStatus::record_error,
          "byte 712: the header of range 1"},
         {Buf(0).text(0, v4).u32(65, 0xFFFFFFF0u).s, ConversionStatus::premature_end,

@@ -340,6 +340,37 @@ INSTANTIATE_TEST_SUITE_P(
                           "5.0 1\n5.1 2\n5.3 3\n"),
                     1, ConversionStatus::record_error, 0, 0, 0, 0,
                     "2theta 5.3 is off the even grid"},
+        // CIF 2.0 lists and tables: skipped in columns the reader does not use,
+        // across lines, nested, with brackets in quoted strings and text fields.
+        VariantCase{"cif2_list_in_an_unused_column",
+                    block("a", range("5.0", "5.2", "0.1"),
+                          "loop_\n _pd_meas.intensity_total\n _pd_proc.ls_weight\n"
+                          "10 [1 2]\n20 [ 3 '4]' ]\n30 {'a':[5 6] \"b\":'''x]'''}\n"),
+                    1, ConversionStatus::done, 3, 10, 5.0f, 0.1f, ""},
+        VariantCase{"cif2_list_across_lines",
+                    block("a", range("5.0", "5.2", "0.1"),
+                          "loop_\n _pd_proc.ls_weight\n _pd_meas.intensity_total\n"
+                          "[1\n 2 # a ] comment\n 3] 10\n[\n;\ntext ] field\n;\n] 20\n"
+                          "[[1] [2]] 30\n_pd_meas_number_of_points 3\n"),
+                    1, ConversionStatus::done, 3, 10, 5.0f, 0.1f, ""},
+        VariantCase{"cif2_list_in_the_intensity_column",
+                    block("a", range("5.0", "5.2", "0.1"),
+                          "loop_\n _pd_meas.intensity_total\n _pd_proc.ls_weight\n"
+                          "10 1\n[20 21] 2\n30 3\n"),
+                    1, ConversionStatus::record_error, 0, 0, 0, 0,
+                    "line 9: a CIF 2.0 list stands where a number is needed (column "
+                    "_pd_meas.intensity_total)"},
+        VariantCase{"cif2_table_in_the_angle_column",
+                    block("a", "",
+                          "loop_\n_pd_meas.2theta_scan\n_pd_meas.intensity_total\n"
+                          "5.0 1\n{'v':5.1} 2\n"),
+                    1, ConversionStatus::record_error, 0, 0, 0, 0,
+                    "a CIF 2.0 table stands where a number is needed"},
+        VariantCase{"cif2_list_never_closed",
+                    block("a", range("5.0", "5.2", "0.1"),
+                          "loop_\n _pd_meas.intensity_total\n _pd_proc.ls_weight\n"
+                          "10 1\n20 2\n30 [3\n"),
+                    1, ConversionStatus::premature_end, 0, 0, 0, 0, "ends within the last row"},
         VariantCase{"more_rows_than_the_range",
                     block("a", range("5.0", "5.1", "0.1"),
                           "loop_\n _pd_meas_intensity_total\n10\n20\n30\n40\n"),

@@ -106,6 +106,31 @@ TEST(InstrumentScans, SamplePointsThroughTheAttenuatorAreScaledUp) {
 }
 
 // xyconv (Debian libxy-bin) reads XRDML <intensities>: every point must agree.
+// The BRML files and the RAW files written from the same measurements read
+// alike, point by point.
+TEST(InstrumentScans, BrmlReadsAsItsRawTwin) {
+    for (const std::string name : {"BaZrS3", "SbI3"}) {
+        SCOPED_TRACE(name);
+        const auto brml_path = testing::sample("brml/" + name + ".brml");
+        const auto raw_path = testing::sample("bruker_raw/" + name + ".raw");
+        if (!brml_path || !raw_path) GTEST_SKIP() << "sample folder absent";
+        Bench a, b;
+        ASSERT_EQ(
+            a.read(codec_of(FormatId::bruker_brml), testing::read_file(*brml_path), name + ".brml"),
+            ConversionStatus::done)
+            << a.ws.failure_reason;
+        ASSERT_EQ(
+            b.read(codec_of(FormatId::bruker_raw), testing::read_file(*raw_path), name + ".raw"),
+            ConversionStatus::done)
+            << b.ws.failure_reason;
+        ASSERT_EQ(a.r().point_count, b.r().point_count);
+        EXPECT_NEAR(a.r().two_theta_start, b.r().two_theta_start, 1e-5);
+        EXPECT_NEAR(a.r().two_theta_step, b.r().two_theta_step, 1e-7);
+        for (int32_t i = 1; i <= a.r().point_count; ++i)
+            ASSERT_EQ(a.r().intensity(i), b.r().intensity(i)) << "point " << i;
+    }
+}
+
 TEST(InstrumentScans, XrdmlAgreesWithXyconvPointByPoint) {
     if (std::system("command -v xyconv >/dev/null 2>&1") != 0) GTEST_SKIP() << "no xyconv";
     testing::ScratchDir dir;
@@ -198,6 +223,31 @@ std::string raw_data(const std::string& axis_id, const std::string& datums) {
            "<WaveLengthAlpha1 Value=\"1.5406\"/><WaveLengthAlpha2 Value=\"1.54439\"/>"
            "<WaveLengthRatio Value=\"0.5\"/></Tube></Instrument></FixedInformation></RawData>";
 }
+
+// A coupled TwoTheta/Theta scan of an older version: its axes are known by
+// AxisName alone, Theta listed first; `views` gives the columns of a Datum.
+std::string coupled_by_name(const std::string& datums, const std::string& views) {
+    return "<?xml version=\"1.0\"?><RawData><DataRoutes><DataRoute RouteFlag=\"Measured\">"
+           "<ScanInformation><TimePerStep>2</TimePerStep><ScanAxes>"
+           "<ScanAxisInfo AxisName=\"Theta\"><Start>15</Start><Stop>15.05</Stop>"
+           "<Increment>0.025</Increment></ScanAxisInfo>"
+           "<ScanAxisInfo AxisName=\"TwoTheta\"><Start>30</Start><Stop>30.1</Stop>"
+           "<Increment>0.05</Increment></ScanAxisInfo>"
+           "</ScanAxes></ScanInformation>" +
+           views + datums +
+           "</DataRoute></DataRoutes><FixedInformation><Instrument><Tube>"
+           "<WaveLengthAlpha1 Value=\"1.5406\"/></Tube></Instrument></FixedInformation>"
+           "</RawData>";
+}
+
+// Datum columns: time, 2theta, theta, counts.
+const std::string kTwoThetaSecondViews =
+    "<DataViews><RawDataView Start=\"0\" Length=\"1\" LogicName=\"MeasuredTime\"/>"
+    "<RawDataView Start=\"1\" Length=\"2\"><Varying LogicName=\"ScanAxes\">"
+    "<FieldDefinitions FieldName=\"TwoTheta\" AxisName=\"TwoTheta\"/>"
+    "<FieldDefinitions FieldName=\"Theta\" AxisName=\"Theta\"/></Varying></RawDataView>"
+    "<RawDataView Start=\"3\" Length=\"1\"><Recording><Unit Base=\"Counts\"/></Recording>"
+    "</RawDataView></DataViews>";
 
 // time, absorption factor, 2theta, theta, counts
 const std::string kDatums =
@@ -317,6 +367,13 @@ std::vector<Case> synthetic_cases() {
          brml(
              {raw_data("TwoTheta", "<Datum>2,1,30,15,100</Datum><Datum>2,1,30.09,15,110</Datum>")}),
          1, false, S::record_error, "off the even grid"},
+        {"brml: axes named by AxisName only, the coupled scan read on TwoTheta", B,
+         brml({coupled_by_name(kDatums, "")}), 1, false, S::done, "", 3, 30, 30.1, 100, 120},
+        {"brml: AxisName in the DataViews too", B,
+         brml({coupled_by_name("<Datum>2,30,15,100</Datum><Datum>2,30.05,15.025,110</Datum>"
+                               "<Datum>2,30.1,15.05,120</Datum>",
+                               kTwoThetaSecondViews)}),
+         1, false, S::done, "", 3, 30, 30.1, 100, 120},
         {"rasx: a 2theta scan of both alpha lines", RX, rasx("TwoTheta", "Ka"), 1, false, S::done,
          "0.5 taken", 3, 20, 20.04, 10, 14},
         {"rasx: an Omega scan is refused", RX, rasx("Omega", "Ka1"), 1, false, S::not_available,
