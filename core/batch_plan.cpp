@@ -20,12 +20,12 @@ std::string canonical_spelling(const std::string& path) {
 }  // namespace
 
 std::string batch_output_name(std::string_view input, std::string_view out_dir,
-                              std::string_view extension) {
+                              std::string_view extension, bool keep_extension) {
     const fs::path in{std::string(input)};
     std::string name = in.filename().string();
     // The last extension goes, but not a leading dot (".scan" keeps its name).
     const auto dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    if (!keep_extension && dot != std::string::npos && dot > 0) name.erase(dot);
     name += extension;
     const fs::path folder = out_dir.empty() ? in.parent_path() : fs::path(std::string(out_dir));
     return (folder / name).string();
@@ -40,7 +40,7 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_dir,
-                     std::string_view extension) {
+                     std::string_view extension, BatchNaming naming) {
     BatchPlan plan;
     std::map<std::string, std::size_t> output_of;  // canonical output -> first input
     std::map<std::string, std::size_t> input_of;   // canonical input -> index
@@ -53,8 +53,19 @@ BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_d
             inode_of.emplace(std::pair{st.st_dev, st.st_ino}, i);
     }
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        BatchItem item{inputs[i], batch_output_name(inputs[i], out_dir, extension)};
-        const std::string key = canonical_spelling(item.output);
+        BatchItem item{inputs[i], batch_output_name(inputs[i], out_dir, extension,
+                                                    naming == BatchNaming::keep_extension)};
+        std::string key = canonical_spelling(item.output);
+        if (naming == BatchNaming::numbered && output_of.count(key) != 0) {
+            // NAME-2.EXT, NAME-3.EXT, ...: the first number no other output
+            // and no input of the batch has.
+            const std::string base = item.output.substr(0, item.output.size() - extension.size());
+            for (int n = 2;; ++n) {
+                item.output = base + "-" + std::to_string(n) + std::string(extension);
+                key = canonical_spelling(item.output);
+                if (output_of.count(key) == 0 && input_of.count(key) == 0) break;
+            }
+        }
         auto same = input_of.find(key);
         std::size_t same_input = same != input_of.end() ? same->second : inputs.size();
         struct stat st {};

@@ -21,6 +21,8 @@ packages=(
   python3-gemmi python3-pycifrw # two independent CIF parsers that check our CIF output in tests
   clang libclang-rt-14-dev      # libFuzzer targets
   clang-format                  # the code style
+  pybind11-dev python3-dev      # the Python module qelda (C++ bindings)
+  python3-numpy python3-pytest  # its arrays, and its tests
   "$@"
 )
 
