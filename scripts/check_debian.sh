@@ -90,10 +90,15 @@ in_root() {  # ROOT COMMAND...
   chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
     LC_ALL=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
 }
-apt_in() {  # ROOT APT-GET-ARGS...
+apt_in() {  # ROOT APT-GET-ARGS...: quiet, its output in apt.log (shown when it fails)
   local root="$1"
   shift
-  in_root "$root" apt-get -q -y -o Dpkg::Use-Pty=0 -o APT::Install-Recommends=false "$@"
+  in_root "$root" apt-get -q -y -o Dpkg::Use-Pty=0 -o APT::Install-Recommends=false "$@" \
+    >>"$work/apt.log" 2>&1 || {
+    tail -30 "$work/apt.log"
+    echo "apt-get $* failed in the chroot" >&2
+    return 1
+  }
 }
 
 # --- 1. The source package ------------------------------------------------------
@@ -131,7 +136,7 @@ prepare_root "$broot"
 mkdir -p "$broot/ccache"
 mount --bind "$cache/ccache" "$broot/ccache"
 apt_in "$broot" update >/dev/null
-apt_in "$broot" install build-essential fakeroot ccache >/dev/null
+apt_in "$broot" install build-essential ccache >/dev/null
 mkdir -p "$broot/build"
 cp "$work/src/$dsc" "$work/src/${source}_$version".tar.* "$broot/build/"
 in_root "$broot" dpkg-source -q -x "/build/$dsc" "/build/$source-$version" >/dev/null
@@ -169,7 +174,14 @@ for deb in "$work"/first/*.deb "$work"/first/*.ddeb; do
     differ=1
   fi
 done
-((differ == 0)) || exit 1
+if ((differ)); then
+  # Kept for a look (diffoscope, or dpkg-deb -c / -I side by side).
+  rm -rf "$cache/unreproducible"
+  mkdir -p "$cache/unreproducible"
+  cp -a "$work/first" "$work/second" "$work"/build-*.log "$cache/unreproducible/"
+  echo "both builds kept in $cache/unreproducible" >&2
+  exit 1
+fi
 echo "reproducible: $(ls "$work"/first/*.deb "$work"/first/*.ddeb 2>/dev/null | wc -l) packages equal byte for byte"
 
 # Nothing in the packages names the folder they were built in.

@@ -38,6 +38,12 @@ cases=(
   'scan.ard|header\n|application/x-scintag-ard'
   'scan.dbw|10 0.02 12\n|application/x-dbw'
   'scan.xye|10 1 1\n|application/x-xye'
+  'scan.rd|V3RD\0\0\0\0|application/x-philips-rd'
+  'scan.sd|V5RD\0\0\0\0|application/x-philips-rd'
+  'scan.cpi|SIETRONICS XRD SCAN\r\n10\r\n|application/x-sietronics-cpi'
+  'clip.cpi|\0\0\0\0\377\376\001\002|video/mp2t'
+  'scan.nxs|\211HDF\r\n\032\n\0\0|application/x-nexus'
+  'other.h5|\211HDF\r\n\032\n\0\0|application/x-hdf'
   'scan.brml|PK\003\004|application/x-bruker-brml'
   'scan.rasx|PK\003\004|application/x-rigaku-rasx'
 )
