@@ -17,6 +17,7 @@
 #include <fstream>
 #include <optional>
 
+#include "core/platform.h"
 #include "formats/registry.h"
 
 namespace qelda {
@@ -354,7 +355,7 @@ ContentGuess detect_content(std::string_view bytes) {
 }
 
 ContentGuess detect_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::to_path(path), std::ios::binary);
     if (!in) {
         ContentGuess g;
         g.reason = "cannot open " + std::string(file_name_part(path));
