@@ -91,6 +91,15 @@ same "binary output to standard output" "$WORK/out.txt" "$WORK/linux.raw"
 expect "standard input" 0 bash -c '"$@" <"$0"' "$WORK/c/scan.xy" "$WINE" "$EXE" -q --from xy -t gsas - "$(c stdin.gsa)"
 same "standard input" "$WORK/c/stdin.gsa" "$WORK/linux.gsa"
 
+# --- NeXus: no HDF5 on Windows; listed as unavailable, refused with the reason
+expect "formats list" 0 exe --list-formats
+if tr -d '\r' <"$WORK/out.txt" | grep -Eq '^  nexus +NeXus +unavailable '; then pass; else
+  fail "formats list: NeXus not marked unavailable"
+fi
+printf '\211HDF\r\n\032\n%0500d' 0 >"$WORK/c/scan.nxs"
+expect "NeXus input" 1 exe "$(c scan.nxs)" "$(c nexus.xy)"
+if grep -q 'no HDF5 library' "$WORK/err.txt"; then pass; else fail "NeXus input: no reason given"; fi
+
 # --- the console: lines end with CR LF
 expect "console lines" 0 exe --version
 if grep -q $'\r$' "$WORK/out.txt"; then pass; else fail "console lines: no CR LF"; fi
