@@ -4,8 +4,9 @@
 #   1. the source package (.dsc) from this checkout, lintian on it;
 #   2. a minimal chroot (debootstrap, from the Debian mirror this machine's apt
 #      uses), kept as a tarball in the cache so that later runs reuse it;
-#   3. in a copy of it: build-essential, the Build-Depends and nothing else,
-#      then dpkg-buildpackage (so a missing Build-Depends fails the build);
+#   3. in a copy of it: build-essential, the Build-Depends and nothing else
+#      (kept as a second tarball until debian/control changes), then
+#      dpkg-buildpackage (so a missing Build-Depends fails the build);
 #   4. the same source built a second time (another umask and time zone,
 #      later in time), every .deb compared byte for byte with the first;
 #   5. lintian -I --pedantic on the binaries: errors and warnings fail;
@@ -75,10 +76,10 @@ mirror="$(debian_mirrors | head -1 || true)"
 mirror="${mirror:-http://deb.debian.org/debian}"
 
 # --- Running things in a chroot -------------------------------------------------
-prepare_root() {  # ROOT: unpacks the cached chroot there and mounts what it needs
-  local root="$1"
+prepare_root() {  # ROOT [TARBALL]: unpacks a cached chroot there, mounts what it needs
+  local root="$1" from="${2:-$tarball}"
   mkdir -p "$root"
-  tar -C "$root" --numeric-owner -I zstd -xf "$tarball"
+  tar -C "$root" --numeric-owner -I zstd -xf "$from"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   mount -t proc proc "$root/proc"
   mount --bind /dev "$root/dev"
@@ -130,17 +131,44 @@ if [ ! -s "$tarball" ]; then
 fi
 
 # --- 3. The build, with the Build-Depends only ----------------------------------
-step "build chroot: build-essential and the Build-Depends"
+# The chroot with build-essential and the Build-Depends installed is kept too,
+# under the digest of the Build-Depends and of the base chroot: a change to
+# either makes a new one, from the base, with exactly what debian/control says.
+deps_key="$( (sed -n '/^Build-Depends:/,/^[A-Z][A-Za-z-]*:/p' debian/control |
+  sed '$d'; stat -c %Y "$tarball") | sha256sum | cut -c1-16)"
+deps_tarball="$cache/$suite-build-deps-$deps_key.tar.zst"
 broot="$work/build-root"
-prepare_root "$broot"
-mkdir -p "$broot/ccache"
+mkdir -p "$work/dsc"
+cp "$work/src/$dsc" "$work/src/${source}_$version".tar.* "$work/dsc/"
+if [ ! -s "$deps_tarball" ] || [ -n "$(find "$deps_tarball" -mtime +7)" ]; then
+  step "build chroot: build-essential and the Build-Depends, kept as ${deps_tarball##*/}"
+  prepare_root "$broot"
+  apt_in "$broot" update
+  apt_in "$broot" install build-essential ccache
+  mkdir -p "$broot/build"
+  cp "$work/dsc/"* "$broot/build/"
+  in_root "$broot" dpkg-source -q -x "/build/$dsc" "/build/$source-$version" >/dev/null
+  apt_in "$broot" build-dep "/build/$source-$version"
+  rm -rf "$broot/build"
+  umount "$broot/var/cache/apt/archives" "$broot/dev" "$broot/proc"
+  rm -f "$cache/$suite"-build-deps-*.tar.zst
+  tar -C "$broot" --numeric-owner -I 'zstd -T0 -3' -cf "$deps_tarball.tmp" .
+  mv "$deps_tarball.tmp" "$deps_tarball"
+  rm -rf --one-file-system "$broot"
+fi
+step "build chroot from ${deps_tarball##*/}"
+prepare_root "$broot" "$deps_tarball"
+mkdir -p "$broot/ccache" "$broot/build"
 mount --bind "$cache/ccache" "$broot/ccache"
-apt_in "$broot" update >/dev/null
-apt_in "$broot" install build-essential ccache >/dev/null
-mkdir -p "$broot/build"
-cp "$work/src/$dsc" "$work/src/${source}_$version".tar.* "$broot/build/"
+cp "$work/dsc/"* "$broot/build/"
 in_root "$broot" dpkg-source -q -x "/build/$dsc" "/build/$source-$version" >/dev/null
-apt_in "$broot" build-dep "/build/$source-$version" >/dev/null
+# Proof that nothing is missing: apt has nothing left to install.
+missing="$(in_root "$broot" apt-get -s -o APT::Install-Recommends=false build-dep \
+  "/build/$source-$version" | sed -n 's/^Inst \([^ ]*\).*/\1/p')"
+if [ -n "$missing" ]; then
+  echo "the cached build chroot lacks Build-Depends: $missing" >&2
+  exit 1
+fi
 
 build_once() {  # OUT-FOLDER UMASK TZ: builds /build/SOURCE-VERSION, keeps the results
   local out="$1" mask="$2" tz="$3" log
