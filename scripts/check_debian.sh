@@ -237,8 +237,8 @@ apt_in "$iroot" update >/dev/null
 snapshot() {  # ROOT: the files a package could leave behind, one a line
   (cd "$1" && find . -xdev \( -path ./proc -o -path ./dev -o -path ./sys -o -path ./run \
     -o -path ./tmp -o -path ./var/tmp -o -path ./var/cache -o -path ./var/log \
-    -o -path ./var/lib/apt -o -path ./var/lib/dpkg -o -path ./src -o -path ./root \) -prune \
-    -o -print | sort)
+    -o -path ./var/lib/apt -o -path ./var/lib/dpkg -o -path ./src -o -path ./debs \
+    -o -path ./root \) -prune -o -print | sort)
 }
 snapshot "$iroot" >"$work/files-before"
 in_root "$iroot" dpkg-query -W -f '${Package}\n' | sort >"$work/packages-before"
