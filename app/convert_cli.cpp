@@ -157,8 +157,15 @@ class CliInteraction : public ScriptedInteraction {
         ScriptedInteraction::show_failure(message, reason);
         std::string line = subject + ": " + std::string(displayed_failure(message));
         if (!reason.empty()) line += ": " + std::string(reason);
-        error_line(line);
+        if (hold_failures)
+            held_failure = line;
+        else
+            error_line(line);
     }
+    // With every scan of a file converted, a scan refused for its axis is
+    // skipped with a warning: its failure is held until that is known.
+    bool hold_failures = false;
+    std::string held_failure;
     void show_success(const PowderPattern& r, const ConversionSession& s) override {
         ScriptedInteraction::show_success(r, s);
         if (!verbose) return;
@@ -424,6 +431,108 @@ ContentGuess guess_of_file(const std::string& path) {
     return detect_file(path);
 }
 
+// How many scans the file open on unit 1 holds: its reader reads scan 1 (of
+// any axis) and tells the count; 1 when it does not tell or cannot read it.
+int32_t count_scans(Workspace& ws, FormatId format) {
+    const FormatInfo* reader = find_format(format);
+    if (reader == nullptr) return 1;
+    const ReadOptions kept = ws.options;
+    ws.options.scan = 1;
+    ws.options.any_axis = true;
+    ws.clear_diagnostics();
+    ws.record().max_points = kPointCapacity;
+    const ConversionStatus s = reader->codec(ws, CodecMode::read);
+    const int32_t count = s == ConversionStatus::done ? std::max(ws.scan.count, 1) : 1;
+    ws.options = kept;
+    ws.input().close();
+    ws.clear_diagnostics();
+    return count;
+}
+
+// Converts every scan of each input into its own output, numbered from the
+// base name. The outputs are planned (and checked) before anything is written.
+template <class OpenInput>
+int convert_all_scans(Workspace& ws, CliInteraction& ui, Converter& converter,
+                      const std::vector<BatchItem>& bases, OutputTarget target,
+                      const ReadOptions& options, OpenInput& open_input, const std::string& out_dir,
+                      bool no_clobber, bool quiet, std::FILE* out, std::FILE* err) {
+    struct Scan {
+        FormatId format;
+        int32_t number;
+    };
+    std::vector<std::string> inputs;
+    std::vector<BatchItem> items;
+    std::vector<Scan> scans;
+    for (const BatchItem& base : bases) {
+        inputs.push_back(base.input);
+        FormatChoice choice;
+        if (const int status = open_input(base.input, choice); status != 0) return status;
+        const int32_t count = count_scans(ws, choice.format);
+        reset_record(ws.record(), false);
+        for (int32_t k = 1; k <= count; ++k) {
+            items.push_back({base.input, scan_output_name(base.output, k, count)});
+            scans.push_back({choice.format, k});
+        }
+    }
+    const BatchPlan plan = check_plan(inputs, items);
+    if (!plan.ok()) {
+        fmt::print(err, "qelda-convert: {}; nothing converted\n", one_line(plan.error));
+        return 2;
+    }
+    if (no_clobber) {
+        for (const auto& item : plan.items)
+            if (fs::exists(item.output)) {
+                fmt::print(err, "qelda-convert: {} exists; nothing converted (--no-clobber)\n",
+                           item.output);
+                return 2;
+            }
+    }
+    if (!out_dir.empty()) {
+        std::error_code ec;
+        fs::create_directories(out_dir, ec);
+        if (ec) {
+            fmt::print(err, "qelda-convert: {}: the folder cannot be made: {}\n", out_dir,
+                       ec.message());
+            return 1;
+        }
+    }
+    int converted = 0, failed = 0, skipped = 0;
+    bool last_ok = true;
+    ui.verbose = false;
+    for (std::size_t i = 0; i < plan.items.size(); ++i) {
+        const BatchItem& item = plan.items[i];
+        reset_record(ws.record(), last_ok);
+        ui.clear_events();
+        ws.options = options;
+        ws.options.scan = scans[i].number;
+        ws.options.all_scans = true;
+        FormatChoice choice;
+        bool ok = open_input(item.input, choice) == 0;
+        if (ok) {
+            ui.hold_failures = true;
+            ui.held_failure.clear();
+            ok = converter.run(item.input, choice.format, item.output, target);
+            ui.hold_failures = false;
+            if (!ok && ws.scan.axis_refused) {
+                ui.error_line(item.input + ": warning: scan " + std::to_string(scans[i].number) +
+                              " skipped: " + converter.last.reason + " (--any-axis converts it)");
+                ++ui.warnings_shown;
+                ++skipped;
+                last_ok = false;
+                continue;
+            }
+            if (!ui.held_failure.empty()) ui.error_line(ui.held_failure);
+        }
+        last_ok = ok;
+        ok ? ++converted : ++failed;
+    }
+    ws.options = options;
+    if (!quiet || failed > 0)
+        fmt::print(out, "{} converted, {} failed, {} skipped, {} warning{}\n", converted, failed,
+                   skipped, ui.warnings_shown, ui.warnings_shown == 1 ? "" : "s");
+    return failed > 0 ? 1 : 0;
+}
+
 }  // namespace
 
 std::optional<double> parse_plain_number(std::string_view text) {
@@ -507,6 +616,9 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     app.add_flag("--no-title", no_title, "write no title line into x-y output");
     app.add_flag("--slit-correction", slit, "renormalise variable-slit data for GSAS output");
     app.add_option("--range", range, "convert scan N (1-based) of a file that holds several");
+    bool all_scans = false;
+    app.add_flag("--all-scans", all_scans,
+                 "convert every scan of a file, one output each: NAME_01.EXT, NAME_02.EXT...");
     app.add_flag("--any-axis", any_axis, "convert a scan whose axis is not 2theta");
     app.add_flag("--keep-intensities", keep, "do not raise intensities below 0.001 by 0.001");
     app.add_flag("--detect", detect, "print the detected format of each FILE; convert nothing");
@@ -686,6 +798,37 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     };
 
     const bool batch = !out_dir.empty() || operands.size() > 2;
+    if (all_scans) {
+        if (range) return usage_error("--all-scans and --range exclude each other");
+        for (const auto& path : operands)
+            if (path == "-")
+                return usage_error("--all-scans needs files, not standard input or output");
+        // Each input with the name its outputs are numbered from.
+        std::vector<BatchItem> bases;
+        if (!batch) {
+            if (operands.size() != 2)
+                return usage_error("INPUT and OUTPUT are needed (or -t FORMAT -o DIR INPUT...)");
+            std::string output = operands[1];
+            if (fs::is_directory(output)) {
+                if (to.empty())
+                    return usage_error(output + " is a folder: give the format with --to");
+                output = batch_output_name(operands[0], output, extension_of(target));
+            } else if (to.empty()) {
+                const auto id = output_format_of_name(output, target.json);
+                if (!id && !target.json)
+                    return usage_error("cannot tell an output format from '" + output +
+                                       "'; use --to");
+                if (id) target.format = *id;
+            }
+            bases.push_back({operands[0], output});
+        } else {
+            if (to.empty()) return usage_error("a batch needs the output format: -t FORMAT");
+            for (const auto& path : operands)
+                bases.push_back({path, batch_output_name(path, out_dir, extension_of(target))});
+        }
+        return convert_all_scans(ws, ui, converter, bases, target, options, open_input, out_dir,
+                                 no_clobber, quiet, out, err);
+    }
     if (!batch) {
         if (operands.size() != 2)
             return usage_error("INPUT and OUTPUT are needed (or -t FORMAT -o DIR INPUT...)");

@@ -41,6 +41,13 @@ bool same_file(const std::string& a, const std::string& b) {
 
 BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_dir,
                      std::string_view extension) {
+    std::vector<BatchItem> items;
+    for (const std::string& input : inputs)
+        items.push_back({input, batch_output_name(input, out_dir, extension)});
+    return check_plan(inputs, std::move(items));
+}
+
+BatchPlan check_plan(std::span<const std::string> inputs, std::vector<BatchItem> items) {
     BatchPlan plan;
     std::map<std::string, std::size_t> output_of;  // canonical output -> first input
     std::map<std::string, std::size_t> input_of;   // canonical input -> index
@@ -52,8 +59,8 @@ BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_d
         if (::stat(inputs[i].c_str(), &st) == 0)
             inode_of.emplace(std::pair{st.st_dev, st.st_ino}, i);
     }
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        BatchItem item{inputs[i], batch_output_name(inputs[i], out_dir, extension)};
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        BatchItem& item = items[i];
         const std::string key = canonical_spelling(item.output);
         auto same = input_of.find(key);
         std::size_t same_input = same != input_of.end() ? same->second : inputs.size();
@@ -63,13 +70,13 @@ BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_d
                 same_input = it->second;
         }
         if (same_input < inputs.size()) {
-            plan.error = "the output " + item.output + " of " + inputs[i] + " is the input " +
+            plan.error = "the output " + item.output + " of " + item.input + " is the input " +
                          inputs[same_input] + " itself";
             return plan;
         }
         if (const auto [it, fresh] = output_of.emplace(key, i); !fresh) {
-            plan.error = inputs[it->second] + " and " + inputs[i] + " would both be written to " +
-                         item.output;
+            plan.error = items[it->second].input + " and " + item.input +
+                         " would both be written to " + item.output;
             return plan;
         }
         plan.items.push_back(std::move(item));

@@ -32,6 +32,10 @@ std::string batch_output_name(std::string_view input, std::string_view out_dir,
 BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_dir,
                      std::string_view extension);
 
+// Checks outputs already named, several per input where a file's scans each
+// get their own: no two items share an output, no output is one of `inputs`.
+BatchPlan check_plan(std::span<const std::string> inputs, std::vector<BatchItem> items);
+
 // The same file, whatever the spelling (links, "..", a relative path); a name
 // that does not exist yet is compared through its folder.
 bool same_file(const std::string& a, const std::string& b);

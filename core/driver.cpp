@@ -126,6 +126,9 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
         return result;
     }
     ws.input().close();
+    if (ws.options.all_scans && ws.scan.number > 0)
+        r.set_title(scan_title(r.title, ws.scan.number, std::max(ws.scan.count, ws.scan.number),
+                               kTitleLength));
     result.warnings = ws.warnings;
     if (!ws.has_sigma) {
         // Read through the const view: writable access would mark the whole

@@ -431,7 +431,9 @@ class CifReader {
             return ws_.fail(ConversionStatus::not_available, file_ + " holds " + blocks_text() +
                                                                  "; there is no block " +
                                                                  std::to_string(wanted));
-        if (blocks_ > 1)
+        ws_.scan.number = wanted;
+        ws_.scan.count = blocks_;
+        if (blocks_ > 1 && !ws_.options.all_scans)
             ws_.warn(file_ + " holds " + blocks_text() + "; block " + std::to_string(wanted) +
                      " converted");
         return ConversionStatus::done;
