@@ -5,17 +5,20 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/batch_plan.h"
 #include "core/display_texts.h"
 #include "core/driver.h"
+#include "core/stated_values.h"
 #include "core/workspace.h"
 #include "formats/registry.h"
 
@@ -51,6 +54,15 @@ constexpr ExtensionRule kExtensionRules[] = {
     {"rasx", FormatId::rigaku_rasx, false},
 };
 
+// An output name's extension that names a written format other than the
+// reader's (.xye and .fxye are read as x-y and GSAS files, written as such).
+constexpr std::pair<std::string_view, FormatId> kOutputExtensions[] = {
+    {"xye", FormatId::xye},
+    {"fxye", FormatId::fxye},
+    {"cif", FormatId::gsas_cif},
+    {"json", FormatId::json},
+};
+
 // The extension a batch gives each output format.
 std::string_view default_extension(FormatId id) {
     switch (id) {
@@ -66,6 +78,12 @@ std::string_view default_extension(FormatId id) {
             return ".ard";
         case FormatId::dbw:
             return ".dbw";
+        case FormatId::gsas_cif:
+            return ".cif";
+        case FormatId::xye:
+            return ".xye";
+        case FormatId::fxye:
+            return ".fxye";
         default:
             return ".json";
     }
@@ -166,8 +184,11 @@ class CliInteraction : public ScriptedInteraction {
     // skipped with a warning: its failure is held until that is known.
     bool hold_failures = false;
     std::string held_failure;
-    void show_success(const PowderPattern& r, const ConversionSession& s) override {
-        ScriptedInteraction::show_success(r, s);
+    void show_success(const PowderPattern& r, const ConversionSession& s,
+                      std::span<const std::string> warnings) override {
+        ScriptedInteraction::show_success(r, s, warnings);
+        for (const auto& w : warnings) error_line(subject + ": warning: " + w);
+        warnings_shown += static_cast<int>(warnings.size());
         if (!verbose) return;
         fmt::print(out_, "{}\n", success_count_text(r.point_count));
         fmt::print(out_, "From  {}\nTo    {}\n", file_name_part(s.input_path),
@@ -179,87 +200,6 @@ class CliInteraction : public ScriptedInteraction {
     std::FILE* err_;
     bool progress_shown_ = false;
 };
-
-void append_json_number(std::string& out, float v) {
-    if (!std::isfinite(v)) {
-        out += "null";
-        return;
-    }
-    char buf[32];
-    char* end;
-    // Counts are mostly whole numbers: print them as integers, without the
-    // shortest-float search.
-    if (v > -16777216.0f && v < 16777216.0f && v == static_cast<float>(static_cast<int32_t>(v)) &&
-        !(v == 0.0f && std::signbit(v)))
-        end = std::to_chars(buf, buf + sizeof buf, static_cast<int32_t>(v)).ptr;
-    else
-        end = std::to_chars(buf, buf + sizeof buf, v).ptr;
-    out.append(buf, end);
-}
-
-void append_json_string(std::string& out, std::string_view s) {
-    out += '"';
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u >= 0x7f) {
-            // Titles come from old instrument files in unknown code pages; keep
-            // every byte, as a code point of the same number.
-            out += fmt::format("\\u{:04x}", u);
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-void append_json_array(std::string& out, const char* key, const PointArray& a, int32_t n) {
-    out += ",\"";
-    out += key;
-    out += "\":[";
-    for (int32_t i = 1; i <= n; ++i) {
-        if (i > 1) out += ',';
-        append_json_number(out, a(i));
-    }
-    out += ']';
-}
-
-void append_record_json(std::string& out, const PowderPattern& r, const ConversionResult& result,
-                        FormatId read_format) {
-    const int32_t n = std::clamp(r.point_count, 0, kPointCapacity);
-    out.reserve(out.size() + 512 + static_cast<std::size_t>(n) * (result.has_sigma ? 20 : 10));
-    out += "{\"title\":";
-    append_json_string(out, trim_right(r.title));
-    out += ",\"format\":";
-    append_json_string(out, short_name(read_format));
-    const std::pair<const char*, float> scalars[] = {
-        {"lambda1", r.lambda1},
-        {"lambda2", r.lambda2},
-        {"alpha_ratio", r.alpha_ratio},
-        {"two_theta_start", r.two_theta_start},
-        {"two_theta_end", r.two_theta_end},
-        {"two_theta_step", r.two_theta_step},
-        {"count_time", r.count_time},
-    };
-    for (const auto& [key, value] : scalars) {
-        out += ",\"";
-        out += key;
-        out += "\":";
-        append_json_number(out, value);
-    }
-    out += ",\"point_count\":" + std::to_string(r.point_count);
-    out += ",\"warnings\":[";
-    for (std::size_t i = 0; i < result.warnings.size(); ++i) {
-        if (i > 0) out += ',';
-        append_json_string(out, result.warnings[i]);
-    }
-    out += ']';
-    append_json_array(out, "intensity", r.intensity, n);
-    if (result.has_sigma) append_json_array(out, "sigma", r.sigma, n);
-    out += "}\n";
-}
 
 // The text a prompt box of `width` columns reads back as `value`: fixed
 // notation with a point (the boxes' layouts imply decimals when none is
@@ -298,12 +238,12 @@ std::string formats_help() {
             if (rule.format == f.id) exts += fmt::format(" .{}", rule.extension);
         // A format that shares its extension with another, told by content.
         if (exts.empty()) exts = " " + std::string(f.filter_pattern.substr(1));
-        const char* dir = f.writes           ? "read, write"
+        const char* dir = !f.reads           ? "write"
+                          : f.writes         ? "read, write"
                           : f.in_output_list ? "read (writing not yet available)"
                                              : "read";
         text += fmt::format("  {:<11} {:<18} {:<11}{}\n", f.short_name, f.list_text, dir, exts);
     }
-    text += fmt::format("  {:<11} {:<18} {:<11} .json\n", "json", "(the record)", "write");
     text +=
         "A FORMAT may also be given as its list text or its number. Without --from\n"
         "the last extension of the name decides; the content decides when the\n"
@@ -354,7 +294,6 @@ void reset_record(PowderPattern& r, bool read_succeeded) {
 }
 
 struct OutputTarget {
-    bool json = false;
     FormatId format = FormatId::none;
 };
 
@@ -383,30 +322,32 @@ struct Converter {
         session.output_path = output;
         session.input_ready = session.output_ready = true;
         session.input_format = input_format;
-        session.output_format = target.json ? FormatId::none : target.format;
+        session.output_format = target.format;
 
-        // JSON and standard output: the driver reads, the writer runs here,
-        // so that the bytes can go to standard output before the unit closes.
-        const bool direct = !target.json && !to_stdout;
-        last = run_conversion(ws, input_format, direct ? target.format : FormatId::none);
-        if (direct || !last.succeeded()) return last.succeeded();
+        // Standard output: the driver reads, the writer runs here, so that the
+        // bytes can go to standard output before the unit closes.
+        last = run_conversion(ws, input_format, to_stdout ? FormatId::none : target.format);
+        if (!to_stdout || !last.succeeded()) return last.succeeded();
         OutputUnit& unit = ws.output();
         unit.restart();
-        if (target.json) {
-            std::string text;
-            append_record_json(text, ws.record(), last, input_format);
-            unit.append_bytes(text);
-        } else {
-            ws.abort_report.clear();
-            ws.failure_reason.clear();
-            const ConversionStatus st = find_format(target.format)->codec(ws, CodecMode::write);
-            if (st != ConversionStatus::done) {
-                unit.close(false);
-                ui.subject = output;
-                ui.show_failure(failure_message_for(ws, st, true),
-                                failure_reason_for(ws, st, true));
-                return false;
-            }
+        ws.abort_report.clear();
+        ws.failure_reason.clear();
+        const std::size_t read_warnings = ws.warnings.size();
+        const FormatInfo& writer = *find_format(target.format);
+        const std::string_view file = file_name_part(input);
+        warn_assumed_wavelengths(ws, writer, file);
+        const ConversionStatus st = writer.codec(ws, CodecMode::write);
+        if (st != ConversionStatus::done) {
+            unit.close(false);
+            ui.subject = output;
+            ui.show_failure(failure_message_for(ws, st, true), failure_reason_for(ws, st, true));
+            return false;
+        }
+        warn_unused_title(ws, file);
+        for (std::size_t i = read_warnings; i < ws.warnings.size(); ++i) {
+            ui.error_line(ui.subject + ": warning: " + ws.warnings[i]);
+            ++ui.warnings_shown;
+            last.warnings.push_back(ws.warnings[i]);
         }
         if (to_stdout) {
             const std::string& bytes = unit.content();
@@ -572,14 +513,15 @@ FormatChoice choose_input_format(std::string_view name,
     return {FormatId::none, {}, error + "; use --from"};
 }
 
-std::optional<FormatId> output_format_of_name(std::string_view name, bool& json) {
+std::optional<FormatId> output_format_of_name(std::string_view name) {
     const std::string ext = last_extension(name);
-    json = ext == "json";
     const ExtensionRule* rule = rule_for(ext);
-    if (rule == nullptr || rule->format == FormatId::none) return std::nullopt;
-    const FormatInfo* f = find_format(rule->format);
-    if (f == nullptr || !f->in_output_list) return std::nullopt;
-    return rule->format;
+    FormatId id = rule ? rule->format : FormatId::none;
+    for (const auto& [extension, format] : kOutputExtensions)
+        if (extension == ext) id = format;
+    const FormatInfo* f = find_format(id);
+    if (f == nullptr || !(f->in_output_list || f->writes)) return std::nullopt;
+    return id;
 }
 
 int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE* out,
@@ -594,13 +536,14 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     std::vector<std::string> operands;
     std::string from, to, out_dir, ext;
     std::optional<std::string> title, count_time, header_lines, wavelengths, range;
+    std::optional<std::string> override_wavelengths, override_title, override_count_time;
     bool read_sigma = false, write_sigma = false, no_title = false, slit = false, quiet = false;
     bool no_clobber = false, force = false, any_axis = false, keep = false, detect = false;
     app.add_option("OPERANDS", operands,
                    "INPUT OUTPUT; or the inputs of a batch; '-' is standard input or output")
         ->required();
     app.add_option("-f,--from", from, "input format (all inputs)");
-    app.add_option("-t,--to", to, "output format, or json");
+    app.add_option("-t,--to", to, "output format");
     app.add_option("-o,--output-dir", out_dir, "batch: write the outputs into DIR");
     app.add_option("--ext", ext, "batch: the outputs' extension (default: the format's own)");
     app.add_flag("-n,--no-clobber", no_clobber, "never replace an existing output");
@@ -609,6 +552,12 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
                    "L1,L2,RATIO for formats that hold none (default 1.5405,1.5443,0.5)");
     app.add_option("--title", title, "title for x-y input and output");
     app.add_option("--count-time", count_time, "count time per step (x-y input; default 1.0)");
+    app.add_option("--override-wavelengths", override_wavelengths,
+                   "L1,L2,RATIO replacing what the file states (with a warning)");
+    app.add_option("--override-title", override_title,
+                   "title replacing the file's (with a warning)");
+    app.add_option("--override-count-time", override_count_time,
+                   "count time per step replacing the file's (with a warning)");
     app.add_option("--header-lines", header_lines,
                    "header lines to skip in x-y input (default: detected)");
     app.add_flag("--read-sigma", read_sigma, "x-y input has a third column of sigma(I)");
@@ -690,16 +639,20 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     // handed to the prompt box as a text with a point, so that the box's
     // implied decimals never apply.
     ScriptedInteraction::Answers answers;
-    if (wavelengths) {
+    if (wavelengths && override_wavelengths)
+        return usage_error("--wavelengths and --override-wavelengths: give one of them");
+    std::optional<std::array<float, 3>> wavelengths_override;
+    if (const auto& given = override_wavelengths ? override_wavelengths : wavelengths; given) {
         std::vector<std::string> parts;
-        std::string_view rest = *wavelengths;
+        std::string_view rest = *given;
         while (true) {
             const auto comma = rest.find(',');
             parts.emplace_back(rest.substr(0, comma));
             if (comma == std::string_view::npos) break;
             rest.remove_prefix(comma + 1);
         }
-        const std::string what = "--wavelengths " + *wavelengths + ": ";
+        const std::string what =
+            (override_wavelengths ? "--override-wavelengths " : "--wavelengths ") + *given + ": ";
         if (parts.size() != 3) return usage_error(what + "three numbers L1,L2,RATIO are needed");
         std::string boxes[3];
         double values[3];
@@ -718,14 +671,25 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         if (!(values[2] >= 0 && values[2] <= 1))
             return usage_error(what + "RATIO must be from 0 to 1");
         answers.wavelengths = {boxes[0], boxes[1], boxes[2]};
+        if (override_wavelengths)
+            wavelengths_override = {static_cast<float>(values[0]), static_cast<float>(values[1]),
+                                    static_cast<float>(values[2])};
+    } else {
+        answers.wavelengths.chosen = false;  // the defaults, which nobody chose
     }
-    if (count_time) {
-        const auto v = parse_plain_number(*count_time);
+    if (count_time && override_count_time)
+        return usage_error("--count-time and --override-count-time: give one of them");
+    std::optional<float> count_time_override;
+    if (const auto& given = override_count_time ? override_count_time : count_time; given) {
+        const std::string what = override_count_time ? "--override-count-time " : "--count-time ";
+        const auto v = parse_plain_number(*given);
         const auto text = v ? box_text(*v, 10) : std::nullopt;
-        if (!text) return usage_error("--count-time " + *count_time + ": not a number that fits");
+        if (!text) return usage_error(what + *given + ": not a number that fits");
         if (!(*parse_plain_number(*text) >= 0.001))
-            return usage_error("--count-time " + *count_time + ": must be 0.001 or more");
+            return usage_error(what + *given + ": must be 0.001 or more");
         answers.count_time = *text;
+        if (override_count_time)
+            count_time_override = static_cast<float>(*parse_plain_number(*text));
     }
     // Not given: left empty, so that the x-y reader finds the header lines.
     answers.header_lines.clear();
@@ -745,10 +709,18 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     }
     options.any_axis = any_axis;
     options.keep_intensities = keep;
-    if (title) {
+    if (title && override_title)
+        return usage_error("--title and --override-title: give one of them");
+    if (const auto& given = override_title ? override_title : title; given) {
         answers.title_given = true;
-        answers.title = *title;
+        answers.title = *given;
     }
+    options.wavelengths_given = wavelengths.has_value();
+    options.title_given = title.has_value();
+    options.count_time_given = count_time.has_value();
+    options.override_wavelengths = wavelengths_override;
+    options.override_title = override_title;
+    options.override_count_time = count_time_override;
     answers.read_sigma = read_sigma;
     answers.write_sigma = write_sigma;
     answers.write_title = !no_title;
@@ -756,20 +728,16 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
 
     OutputTarget target;
     if (!to.empty()) {
-        if (to == "json" || to == "JSON") {
-            target.json = true;
-        } else {
-            const auto id = format_from_name(to);
-            if (!id || !find_format(*id)->in_output_list)
-                return usage_error("'" + to + "' is not an output format");
-            target.format = *id;
-        }
+        const auto id = format_from_name(to);
+        const FormatInfo* f = id ? find_format(*id) : nullptr;
+        if (f == nullptr || !(f->in_output_list || f->writes))
+            return usage_error("'" + to + "' is not an output format");
+        target.format = *id;
     }
     if (!ext.empty() && ext[0] != '.') ext.insert(ext.begin(), '.');
     if (ext.find('/') != std::string::npos) return usage_error("--ext " + ext + ": not a name");
     auto extension_of = [&](const OutputTarget& t) {
-        return ext.empty() ? std::string(default_extension(t.json ? FormatId::none : t.format))
-                           : ext;
+        return ext.empty() ? std::string(default_extension(t.format)) : ext;
     };
 
     CliInteraction ui(std::move(answers), out, err);
@@ -814,11 +782,11 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
                     return usage_error(output + " is a folder: give the format with --to");
                 output = batch_output_name(operands[0], output, extension_of(target));
             } else if (to.empty()) {
-                const auto id = output_format_of_name(output, target.json);
-                if (!id && !target.json)
+                const auto id = output_format_of_name(output);
+                if (!id)
                     return usage_error("cannot tell an output format from '" + output +
                                        "'; use --to");
-                if (id) target.format = *id;
+                target.format = *id;
             }
             bases.push_back({operands[0], output});
         } else {
@@ -840,10 +808,10 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
             output = batch_output_name(input, output, extension_of(target));
         } else if (to.empty()) {
             if (output == "-") return usage_error("'-' as OUTPUT needs --to");
-            const auto id = output_format_of_name(output, target.json);
-            if (!id && !target.json)
+            const auto id = output_format_of_name(output);
+            if (!id)
                 return usage_error("cannot tell an output format from '" + output + "'; use --to");
-            if (id) target.format = *id;
+            target.format = *id;
         }
         // Nothing else on standard output when it carries the output.
         ui.verbose = !quiet && output != "-";

@@ -31,9 +31,9 @@ struct FormatChoice {
 FormatChoice choose_input_format(std::string_view name,
                                  const std::function<ContentGuess()>& content);
 
-// The format an output name asks for by its last extension: a writable format,
-// or nullopt with `json` set for ".json"; nullopt alone when it names none.
-std::optional<FormatId> output_format_of_name(std::string_view name, bool& json);
+// The format an output name asks for by its last extension (a written format);
+// nullopt when it names none.
+std::optional<FormatId> output_format_of_name(std::string_view name);
 
 // A plain decimal number ("2", "1.5406", "1e-3", "+0.5"); nullopt for anything
 // else, infinities and NaN included.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/display_texts.h"
+#include "core/stated_values.h"
 
 namespace qelda {
 
@@ -106,6 +107,9 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.abort_report.clear();
     ws.clear_diagnostics();
     ws.has_sigma = false;
+    ws.wavelength_origin = WavelengthOrigin::file;
+    ws.asked = {};
+    const std::string file(ws.input().file_name());
     result.read_status = reader->codec(ws, CodecMode::read);
     if (const std::size_t line = ws.input().overlong_line(); line > 0) {
         // The reader saw the file end at that line; whatever it made of that,
@@ -126,9 +130,12 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
         return result;
     }
     ws.input().close();
+    apply_user_values(ws, file);
     if (ws.options.all_scans && ws.scan.number > 0)
         r.set_title(scan_title(r.title, ws.scan.number, std::max(ws.scan.count, ws.scan.number),
                                kTitleLength));
+    const FormatInfo* writer = find(output_format);
+    if (writer != nullptr) warn_assumed_wavelengths(ws, *writer, file);
     result.warnings = ws.warnings;
     if (!ws.has_sigma) {
         // Read through the const view: writable access would mark the whole
@@ -141,19 +148,23 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ui.show_dataset_parameters(r, ws.warnings);
     if (!ws.options.keep_intensities) raise_low_intensities(r);
 
-    const FormatInfo* writer = find(output_format);
-    if (writer == nullptr || !writer->in_output_list) return result;
+    if (writer == nullptr || !(writer->in_output_list || writer->writes)) return result;
     result.write_attempted = true;
     ws.abort_report.clear();
     ws.failure_reason.clear();
+    const std::size_t read_warnings = ws.warnings.size();
     result.write_status = writer->codec(ws, CodecMode::write);
+    if (result.write_status == ConversionStatus::done) warn_unused_title(ws, file);
+    const std::span<const std::string> write_warnings =
+        std::span<const std::string>(ws.warnings).subspan(read_warnings);
+    result.warnings.insert(result.warnings.end(), write_warnings.begin(), write_warnings.end());
     if (result.write_status == ConversionStatus::done) {
         if (!ws.output().close(/*keep=*/true)) result.write_status = ConversionStatus::record_error;
     } else {
         ws.output().close(/*keep=*/false);
     }
     if (result.write_status == ConversionStatus::done) {
-        ui.show_success(r, ws.session());
+        ui.show_success(r, ws.session(), write_warnings);
     } else {
         result.failure_message = failure_message_for(ws, result.write_status, true);
         result.reason = failure_reason_for(ws, result.write_status, true);

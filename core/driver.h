@@ -30,7 +30,7 @@ struct ConversionResult {
     ConversionStatus write_status = ConversionStatus::done;
     std::string failure_message;        // as passed to show_failure, or empty
     std::string reason;                 // why it failed, in lower case, or empty
-    std::vector<std::string> warnings;  // what the read left out or changed
+    std::vector<std::string> warnings;  // what the read, then the write, left out or changed
     bool has_sigma = false;             // the file gave uncertainties
 
     // The read succeeded and the writer (if one ran) wrote and committed the file.
@@ -42,7 +42,7 @@ struct ConversionResult {
 
 // Runs one conversion with units 1 and 2 already open and both paths set, with
 // the codecs of `table`. An input format the table does not hold does nothing;
-// an output format outside the output list stops after the intensity shift,
+// an output format that is neither listed nor written stops after the intensity shift,
 // leaving unit 2 open and the selection as it is.
 ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId output_format,
                                 std::span<const FormatInfo> table);

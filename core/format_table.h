@@ -20,9 +20,10 @@ struct FormatInfo {
     std::string_view filter_pattern;
     std::string_view short_name;  // command-line name
     CodecRoutine codec;
-    bool reads;           // the codec reads this format
-    bool writes;          // the codec writes this format (status 0 possible)
-    bool in_output_list;  // listed in the output list (FormatId 2-7)
+    bool reads;                      // the codec reads this format
+    bool writes;                     // the codec writes this format (status 0 possible)
+    bool in_output_list;             // listed in the output list (FormatId 2-7)
+    bool holds_wavelengths = false;  // the writer keeps the wavelengths
 };
 
 }  // namespace qelda

@@ -26,8 +26,10 @@ void ScriptedInteraction::show_failure(std::string_view message, std::string_vie
     events_.push_back("failure:" + last_failure_);
 }
 
-void ScriptedInteraction::show_success(const PowderPattern&, const ConversionSession&) {
+void ScriptedInteraction::show_success(const PowderPattern&, const ConversionSession&,
+                                       std::span<const std::string> warnings) {
     events_.emplace_back("success");
+    last_write_warnings_.assign(warnings.begin(), warnings.end());
 }
 
 void ScriptedInteraction::reset_selection() {

@@ -17,6 +17,9 @@ struct WavelengthEntries {
     std::string alpha1 = "1.5405";
     std::string alpha2 = "1.5443";
     std::string ratio = "0.5";
+    // False when nobody chose them: the defaults, answered for the user (the
+    // command line without --wavelengths).
+    bool chosen = true;
 };
 
 // The x-y input prompt's boxes: title, count time, header lines, read sigma.
@@ -45,8 +48,10 @@ class Interaction {
     // Shows a failure message (blank-padded; shown up to its first five blanks)
     // and, when known, the reason in lower case.
     virtual void show_failure(std::string_view failure_message, std::string_view reason) = 0;
-    // Shows the count converted and the two file names.
-    virtual void show_success(const PowderPattern& record, const ConversionSession& session) = 0;
+    // Shows the count converted and the two file names, and the warnings of
+    // the write (what the output could not hold as read).
+    virtual void show_success(const PowderPattern& record, const ConversionSession& session,
+                              std::span<const std::string> warnings) = 0;
     // Clears the file selection of the main dialog.
     virtual void reset_selection() = 0;
 
@@ -85,7 +90,8 @@ class ScriptedInteraction : public Interaction {
     void show_dataset_parameters(const PowderPattern& record,
                                  std::span<const std::string> warnings) override;
     void show_failure(std::string_view failure_message, std::string_view reason) override;
-    void show_success(const PowderPattern& record, const ConversionSession& session) override;
+    void show_success(const PowderPattern& record, const ConversionSession& session,
+                      std::span<const std::string> warnings) override;
     void reset_selection() override;
     WavelengthEntries wavelength_prompt() override;
     XyInputEntries xy_input_prompt(std::string_view current_title,
@@ -102,6 +108,10 @@ class ScriptedInteraction : public Interaction {
     // The reason shown with the last failure, and the warnings of the last read.
     const std::string& last_reason() const noexcept { return last_reason_; }
     const std::vector<std::string>& last_warnings() const noexcept { return last_warnings_; }
+    // The warnings of the last successful write.
+    const std::vector<std::string>& last_write_warnings() const noexcept {
+        return last_write_warnings_;
+    }
 
   private:
     Answers answers_;
@@ -109,6 +119,7 @@ class ScriptedInteraction : public Interaction {
     std::string last_failure_;
     std::string last_reason_;
     std::vector<std::string> last_warnings_;
+    std::vector<std::string> last_write_warnings_;
 };
 
 }  // namespace qelda

@@ -117,6 +117,10 @@ enum class FormatId : int32_t {
     bruker_brml = 13,
     rigaku_ras = 14,
     rigaku_rasx = 15,
+    // Output only.
+    xye = 16,
+    fxye = 17,
+    json = 18,
 };
 
 // What a codec routine is asked to do; every value other than write reads.

@@ -52,6 +52,7 @@ void ask_wavelengths(Workspace& ws) {
     r.lambda1 = l1;
     r.lambda2 = l2;
     r.alpha_ratio = ratio;
+    ws.wavelength_origin = typed.chosen ? WavelengthOrigin::user : WavelengthOrigin::assumed;
     if (r.lambda2 < r.lambda1) {
         r.lambda2 = 0.0f;
         r.alpha_ratio = 0.0f;
@@ -64,6 +65,7 @@ XyInputChoice ask_xy_input(Workspace& ws, int32_t detected_header_lines) {
     const Layout& kCountTime = layout_of(PromptBox::count_time);
     PowderPattern& r = ws.record();
     const XyInputEntries typed = ws.interaction().xy_input_prompt(r.title, detected_header_lines);
+    ws.asked.xy_input = true;
     std::string title;
     int32_t header_lines = 0;
     float count_time = 0;
@@ -79,6 +81,7 @@ AsciiOutputChoice ask_ascii_output(Workspace& ws) {
     static const Layout kTitle("(A60)");
     PowderPattern& r = ws.record();
     const AsciiOutputEntries typed = ws.interaction().ascii_output_prompt(r.title);
+    ws.asked.ascii_output = true;
     if (typed.write_title) {
         std::string title;
         read_text_or_abort(box(typed.title), kTitle, {TextRef{title, kTitleLength}}, "title box");

@@ -10,7 +10,8 @@
 namespace qelda {
 
 // Sets lambda1, lambda2 and alpha_ratio; a second wavelength below the first
-// means a single line (lambda2 and alpha_ratio become 0).
+// means a single line (lambda2 and alpha_ratio become 0). Sets the workspace's
+// wavelength origin to `user`, or `assumed` when nobody chose the entries.
 void ask_wavelengths(Workspace& ws);
 
 struct XyInputChoice {

@@ -2,9 +2,11 @@
 // handed to every codec. One instance lives for the whole run.
 #pragma once
 
+#include <array>
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +40,24 @@ struct ReadOptions {
     bool all_scans = false;
     bool any_axis = false;
     bool keep_intensities = false;
+    // Values given up front (--wavelengths, --title, --count-time) are used
+    // where the file states none; where it states its own, a warning says they
+    // were not used.
+    bool wavelengths_given = false;
+    bool title_given = false;
+    bool count_time_given = false;
+    // Values that replace what the file states (--override-...), each with a
+    // warning that names both.
+    std::optional<std::array<float, 3>> override_wavelengths;  // L1, L2, ratio
+    std::optional<std::string> override_title;
+    std::optional<float> override_count_time;
+};
+
+// Where the record's wavelengths came from.
+enum class WavelengthOrigin {
+    file,     // the file states them (or the reader asked nobody)
+    user,     // typed into the wavelength prompt, or given as an option
+    assumed,  // the prompt's defaults, which nobody chose
 };
 
 class Workspace {
@@ -80,6 +100,15 @@ class Workspace {
     // True when the file gave uncertainties of the intensities. A reader may set
     // it; the driver also sets it when the read left any sigma entry nonzero.
     bool has_sigma = false;
+    // Where the wavelengths of the last read came from: the driver sets `file`
+    // before a read, the wavelength prompt `user` or `assumed`.
+    WavelengthOrigin wavelength_origin = WavelengthOrigin::file;
+    // Which prompts of the user's own values the conversion asked: their
+    // answers are what the user stated. The driver clears them before a read.
+    struct PromptsAsked {
+        bool xy_input = false;
+        bool ascii_output = false;
+    } asked;
     void clear_diagnostics() noexcept {
         failure_reason.clear();
         warnings.clear();

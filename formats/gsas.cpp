@@ -1,7 +1,9 @@
 // GSAS raw powder data with constant-wavelength binning ("GSAS cw data", *.gsa):
 // a title record, lines the reader passes over ("#" comments, "Instrument
 // parameter file:", TIME_MAP records), then one BANK record per bank, each
-// followed by its data.
+// followed by its data. A wavelength that the header before the first bank
+// states (a comment that names it, or the instrument-parameter line as our
+// FXYE writer gives it) is taken; without one the wavelengths are asked for.
 //
 // Read: the bank asked for (the first by default; a file of several banks says
 // which one was converted). Under CONST (or CONS) binning, the plain form, ten
@@ -186,6 +188,75 @@ std::array<Target, sizeof...(K)> plain_targets(std::array<int32_t, kFieldsPerRec
     return {{(K % 2 == 0 ? Target(counters[K / 2]) : Target(counts[K / 2]))...}};
 }
 
+// Wavelengths a header line states: the instrument-parameter line as our FXYE
+// writer gives it ("Instrument parameters: Lam1 1.5405 Lam2 1.5443
+// I(L2)/I(L1) 0.5", or "Lam 0.589183"), or a comment that names one ("# Mean
+// wavelength is: 0.589183", "# Calibrated wavelength = 0.413529", "# Wavelength
+// 1.5406", "# lambda = 1.54"). lambda1 stays 0 when the line states none.
+struct StatedWavelengths {
+    float lambda1 = 0.0f;
+    float lambda2 = 0.0f;
+    float ratio = 0.0f;
+};
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
+    return true;
+}
+
+// A plausible wavelength in Angstrom, alone in its word (a unit may follow
+// after a blank).
+bool wavelength_word(std::string_view word, float& value) noexcept {
+    double v = 0.0;
+    if (word.empty() || !read_number(word, v) || !(v > 0.0 && v < 10.0)) return false;
+    value = static_cast<float>(v);
+    return true;
+}
+
+StatedWavelengths stated_wavelengths(std::string_view line, bool instrument_line) noexcept {
+    StatedWavelengths s;
+    std::array<std::string_view, 12> words;
+    if (instrument_line) {
+        const std::size_t count = split_words(line.substr(line.find(':') + 1), words);
+        for (std::size_t k = 0; k + 1 < count; ++k) {
+            const std::string_view key = words[k];
+            const std::string_view value = words[k + 1];
+            if (equal_ignoring_case(key, "Lam") || equal_ignoring_case(key, "Lam1")) {
+                wavelength_word(value, s.lambda1);
+            } else if (equal_ignoring_case(key, "Lam2")) {
+                wavelength_word(value, s.lambda2);
+            } else if (equal_ignoring_case(key, "I(L2)/I(L1)")) {
+                double v = 0.0;
+                if (read_number(value, v) && v >= 0.0 && v <= 1.0) s.ratio = static_cast<float>(v);
+            }
+        }
+        // As the wavelength prompt has it: a second line below the first is none.
+        if (s.lambda1 == 0.0f || s.lambda2 < s.lambda1) s.lambda2 = s.ratio = 0.0f;
+        return s;
+    }
+    std::string lower(line.substr(0, std::min<std::size_t>(line.size(), 200)));
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    for (const std::string_view key :
+         {std::string_view("wavelength"), std::string_view("lambda")}) {
+        const auto at = lower.find(key);
+        if (at == std::string::npos) continue;
+        std::string_view rest = std::string_view(line).substr(at + key.size());
+        // "= 0.41", ": 0.41", "is: 0.41"
+        const std::size_t count = split_words(rest, words);
+        std::size_t k = 0;
+        while (k < count && (words[k] == "=" || words[k] == ":" || words[k] == "is:" ||
+                             words[k] == "is" || words[k] == "(A)" || words[k] == "(Angstrom)"))
+            ++k;
+        if (k < count && !words[k].empty() && (words[k].front() == '=' || words[k].front() == ':'))
+            words[k].remove_prefix(1);
+        if (k < count && wavelength_word(words[k], s.lambda1)) return s;
+    }
+    return s;
+}
+
 class GsasReader {
   public:
     explicit GsasReader(Workspace& ws)
@@ -270,7 +341,13 @@ class GsasReader {
             start / 100.0 + static_cast<double>(bank.point_count - 1) * (step / 100.0));
         r_.count_time = 0.0f;
 
-        ask_wavelengths(ws_);
+        if (stated_.lambda1 > 0.0f) {
+            r_.lambda1 = stated_.lambda1;
+            r_.lambda2 = stated_.lambda2;
+            r_.alpha_ratio = stated_.ratio;
+        } else {
+            ask_wavelengths(ws_);
+        }
 
         const ConversionStatus s = rows ? read_rows(bank.form == DataForm::fxye)
                                         : read_records(bank.form == DataForm::esd, records);
@@ -312,7 +389,17 @@ class GsasReader {
             const std::size_t at = in_.position();
             if (!in_.next_line(line)) break;
             ++line_number;
-            if (!is_bank_line(line)) continue;
+            if (!is_bank_line(line)) {
+                if (banks_ == 0 && stated_.lambda1 == 0.0f) {
+                    // The header before the first bank: its first wavelength.
+                    const bool instrument = line_number == r_.lines_read + 1 && line.size() > 4 &&
+                                            equal_ignoring_case(line.substr(0, 4), "inst") &&
+                                            line.find(':') != std::string_view::npos;
+                    if (instrument || line.starts_with('#'))
+                        stated_ = stated_wavelengths(line, instrument);
+                }
+                continue;
+            }
             if (++banks_ == wanted_) {
                 bank_at = at;
                 bank_line = line_number - 1;
@@ -475,7 +562,8 @@ class GsasReader {
     std::string file_;
     int32_t banks_ = 0;
     int32_t wanted_ = 1;
-    double start_ = 0.0;  // centidegrees, as the BANK record gives them
+    StatedWavelengths stated_;  // what the header states, if anything
+    double start_ = 0.0;        // centidegrees, as the BANK record gives them
     double step_ = 0.0;
 };
 

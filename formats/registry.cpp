@@ -8,15 +8,15 @@
 namespace qelda {
 namespace {
 
-constexpr std::array<FormatInfo, 14> kFormats{{
+constexpr std::array<FormatInfo, 15> kFormats{{
     {FormatId::ascii_xy, "Ascii x-y", "DAT", "Ascii .dat", "*.dat", "xy", ascii_xy_codec, true,
      true, true},
     {FormatId::gsas, "GSAS cw data", "GSA", "GSAS cw data", "*.gsa", "gsas", gsas_codec, true, true,
      true},
     {FormatId::stoe_raw, "Stoe raw", "RAW", "Stoe raw", "*.raw", "stoe-raw", stoe_raw_codec, true,
-     true, true},
-    {FormatId::siemens_uxd, "Siemans uxd", "UXD", "Siemans uxd", "*.uxd", "uxd", siemens_uxd_codec,
      true, true, true},
+    {FormatId::siemens_uxd, "Siemans uxd", "UXD", "Siemans uxd", "*.uxd", "uxd", siemens_uxd_codec,
+     true, true, true, true},
     {FormatId::scintag_ard, "Scintag ard", "ARD", "Scintag Files", "*.ard", "ard",
      scintag_ard_codec, true, false, true},
     {FormatId::dbw, "DBW", "DBW", "DBW", "*.dbw", "dbw", dbw_codec, true, true, true},
@@ -37,6 +37,9 @@ constexpr std::array<FormatInfo, 14> kFormats{{
      true, false, false},
     {FormatId::rigaku_rasx, "Rigaku rasx", "RAS", "Rigaku rasx", "*.rasx", "rasx",
      rigaku_rasx_codec, true, false, false},
+    // Written only.
+    {FormatId::json, "JSON", "JSN", "JSON record", "*.json", "json", json_codec, false, true, false,
+     true},
 }};
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {

@@ -16,6 +16,7 @@ packages=(
   libminizip-dev zlib1g-dev     # zip archives (BRML, RASX), read in memory
   fonts-dejavu-core             # a font for the window, also offscreen
   libxy-bin                     # xyconv, an independent reader used as a test oracle
+  python3-gemmi python3-pycifrw # two independent CIF parsers that check our CIF output in tests
   clang libclang-rt-14-dev      # libFuzzer targets
   clang-format                  # the code style
   "$@"

@@ -219,6 +219,14 @@ TEST(AllScans, CommandLineOutputsAndPlan) {
     EXPECT_FALSE(std::filesystem::exists(dir / "t_02.dat")) << "the phi scan was skipped";
     const std::string json = testing::read_file(dir / "j/s_03.json");
     EXPECT_NE(json.find("series, scan 3 of 3"), std::string::npos) << json;
+    // Each scan's own conditions, and no other scan's.
+    EXPECT_NE(json.find("\"scan\":{\"number\":3,\"count\":3,\"axis\":\"COUPLED\",\"chi\":45,"),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(json.find("temperature"), std::string::npos) << json;
+    const std::string first = testing::read_file(dir / "j/s_01.json");
+    EXPECT_NE(first.find("\"temperature\":300,"), std::string::npos) << first;
+    EXPECT_NE(testing::read_file(dir / "j/s_02.json").find("\"axis\":\"PHI\""), std::string::npos);
 }
 
 }  // namespace

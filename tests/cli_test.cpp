@@ -453,13 +453,10 @@ TEST(Cli, FormatOfANameAndItsContent) {
                 << choice.error;
         }
     }
-    bool json = false;
-    EXPECT_EQ(output_format_of_name("q.raw.xy", json), F::ascii_xy);
-    EXPECT_EQ(output_format_of_name("q.RAW", json), F::stoe_raw);
-    EXPECT_EQ(output_format_of_name("q.cif", json), std::nullopt);
-    EXPECT_FALSE(json);
-    EXPECT_EQ(output_format_of_name("q.json", json), std::nullopt);
-    EXPECT_TRUE(json);
+    EXPECT_EQ(output_format_of_name("q.raw.xy"), F::ascii_xy);
+    EXPECT_EQ(output_format_of_name("q.RAW"), F::stoe_raw);
+    EXPECT_EQ(output_format_of_name("q.xrdml"), std::nullopt);
+    EXPECT_EQ(output_format_of_name("q.json"), F::json);
 }
 
 TEST(Cli, DetectPrintsEachFormat) {

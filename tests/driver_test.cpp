@@ -281,7 +281,7 @@ TEST(Registry, DetectFormat) {
     EXPECT_EQ(format_from_name("1"), std::nullopt);
     EXPECT_EQ(format_from_name("11"), FormatId::xrdml);
     EXPECT_EQ(format_from_name("16"), std::nullopt);
-    EXPECT_EQ(formats().size(), 14u);
+    EXPECT_EQ(formats().size(), 15u);
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ class BatchPrompts final : public Interaction {
         if (show_each) window_.show_dataset_parameters(record, warnings);
     }
     void show_failure(std::string_view, std::string_view) override {}
-    void show_success(const PowderPattern&, const ConversionSession&) override {}
+    void show_success(const PowderPattern&, const ConversionSession&,
+                      std::span<const std::string>) override {}
     void reset_selection() override {}
 
     WavelengthEntries wavelength_prompt() override {

@@ -28,7 +28,7 @@ namespace {
 
 bool in_list(FormatId id, Direction direction) {
     const FormatInfo* f = find_format(id);
-    return f != nullptr && (direction == Direction::input || f->in_output_list);
+    return f != nullptr && (direction == Direction::input ? f->reads : f->in_output_list);
 }
 
 QStringList list_entries(Direction direction) {

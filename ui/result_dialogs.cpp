@@ -144,12 +144,20 @@ std::unique_ptr<TemplateDialog> make_failure_dialog(std::string_view failure_mes
 
 std::unique_ptr<TemplateDialog> make_success_dialog(const PowderPattern& record,
                                                     const ConversionSession& session,
-                                                    QWidget* parent) {
+                                                    QWidget* parent,
+                                                    std::span<const std::string> warnings) {
     auto d = build_dialog(kSuccessDialog, parent);
     if (!d) return d;
     d->set_text(id::count_line, from_bytes(success_count_text(record.point_count)));
     show_file_name(*d, id::from_name, session.input_path);
     show_file_name(*d, id::to_name, session.output_path);
+    if (!warnings.empty()) {
+        QStringList lines;
+        for (const auto& w : warnings) lines << QStringLiteral("\u26a0 ") + from_path(w);
+        add_note_below(*d, QStringLiteral("warnings"), lines.join(QLatin1Char('\n')));
+        d->findChild<QWidget*>(QStringLiteral("warnings"))
+            ->setStyleSheet(QStringLiteral("QLabel { color: #8a4b00; }"));
+    }
     return d;
 }
 

@@ -34,8 +34,11 @@ void add_note_below(TemplateDialog& dialog, const QString& object_name, const QS
 void show_file_name(TemplateDialog& dialog, int id, const std::string& path);
 
 // 1021 the count line, 1024 and 1025 the file names of the two paths.
+// The warnings of the write, when there are any, below the template's controls
+// (object name "warnings").
 std::unique_ptr<TemplateDialog> make_success_dialog(const PowderPattern& record,
                                                     const ConversionSession& session,
-                                                    QWidget* parent = nullptr);
+                                                    QWidget* parent = nullptr,
+                                                    std::span<const std::string> warnings = {});
 
 }  // namespace qelda::ui

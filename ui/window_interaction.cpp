@@ -28,9 +28,9 @@ void WindowInteraction::show_failure(std::string_view failure_message, std::stri
     run(make_failure_dialog(failure_message, reason, owner_));
 }
 
-void WindowInteraction::show_success(const PowderPattern& record,
-                                     const ConversionSession& session) {
-    run(make_success_dialog(record, session, owner_));
+void WindowInteraction::show_success(const PowderPattern& record, const ConversionSession& session,
+                                     std::span<const std::string> warnings) {
+    run(make_success_dialog(record, session, owner_, warnings));
 }
 
 void WindowInteraction::reset_selection() {

@@ -28,7 +28,8 @@ class WindowInteraction final : public Interaction {
     void show_dataset_parameters(const PowderPattern& record,
                                  std::span<const std::string> warnings) override;
     void show_failure(std::string_view failure_message, std::string_view reason) override;
-    void show_success(const PowderPattern& record, const ConversionSession& session) override;
+    void show_success(const PowderPattern& record, const ConversionSession& session,
+                      std::span<const std::string> warnings) override;
     void reset_selection() override;
     WavelengthEntries wavelength_prompt() override;
     XyInputEntries xy_input_prompt(std::string_view current_title,

@@ -175,7 +175,7 @@ void DialogsTest::success_texts() {
               << text_of(d, 1022) << text_of(d, 1023);
         click(d, id::ok);
     });
-    desk.ui.show_success(desk.r(), desk.ws.session());
+    desk.ui.show_success(desk.r(), desk.ws.session(), {});
     QVERIFY(script.all_ran());
     QCOMPARE(shown, (QStringList{line, "scan.uxd", "scan.gsa", "From", "To"}));
 }
