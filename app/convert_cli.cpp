@@ -247,7 +247,8 @@ std::string formats_help() {
     text +=
         "A FORMAT may also be given as its list text or its number. Without --from\n"
         "the last extension of the name decides; the content decides when the\n"
-        "extension names no format or a shared one (.raw .dat .asc .txt .ras).\n\n"
+        "extension names no format or a shared one (.raw .dat .asc .txt .ras).\n"
+        "An OUTPUT named .xye .fxye .cif or .json is written in that format.\n\n"
         "Examples:\n"
         "  qelda-convert scan.uxd scan.gsa          one file (never onto itself, nor\n"
         "                                           over a file of the input's format\n"

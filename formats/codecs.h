@@ -20,6 +20,8 @@ ConversionStatus bruker_raw_codec(Workspace& ws, CodecMode mode) noexcept;
 ConversionStatus bruker_brml_codec(Workspace& ws, CodecMode mode) noexcept;
 ConversionStatus rigaku_ras_codec(Workspace& ws, CodecMode mode) noexcept;
 ConversionStatus rigaku_rasx_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus xye_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus fxye_codec(Workspace& ws, CodecMode mode) noexcept;
 ConversionStatus json_codec(Workspace& ws, CodecMode mode) noexcept;
 
 }  // namespace qelda

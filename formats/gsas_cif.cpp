@@ -1,4 +1,4 @@
-// Powder data from CIF files, input only. This is not a general CIF parser: the
+// Powder data from CIF files (written by gsas_cif_write.cpp). This is not a general CIF parser: the
 // header is scanned line by line for a handful of data names (in their CIF 1
 // and CIF 2 spellings), tested in a fixed order by a case-sensitive search of the
 // line's first 60 columns; then the loop that holds the intensities is read, one
@@ -19,6 +19,7 @@
 #include "core/fields.h"
 #include "core/point_count.h"
 #include "formats/codecs.h"
+#include "formats/gsas_cif.h"
 
 namespace qelda {
 namespace {
@@ -742,9 +743,8 @@ class CifReader {
 }  // namespace
 
 ConversionStatus gsas_cif_codec(Workspace& ws, CodecMode mode) noexcept {
-    return guard_codec(ws, [&] {
-        return mode == CodecMode::write ? ConversionStatus::not_available : CifReader(ws).read();
-    });
+    return guard_codec(
+        ws, [&] { return mode == CodecMode::write ? write_powder_cif(ws) : CifReader(ws).read(); });
 }
 
 }  // namespace qelda

@@ -8,7 +8,7 @@
 namespace qelda {
 namespace {
 
-constexpr std::array<FormatInfo, 15> kFormats{{
+constexpr std::array<FormatInfo, 17> kFormats{{
     {FormatId::ascii_xy, "Ascii x-y", "DAT", "Ascii .dat", "*.dat", "xy", ascii_xy_codec, true,
      true, true},
     {FormatId::gsas, "GSAS cw data", "GSA", "GSAS cw data", "*.gsa", "gsas", gsas_codec, true, true,
@@ -24,8 +24,8 @@ constexpr std::array<FormatInfo, 15> kFormats{{
      stoe_ascii_codec, true, false, false},
     {FormatId::philips_udf, "Phillips udf", "UDF", "Phillips udf", "*.udf", "udf",
      philips_udf_codec, true, false, false},
-    {FormatId::gsas_cif, "GSAS cif", "CIF", "GSAS cif", "*.cif", "cif", gsas_cif_codec, true, false,
-     false},
+    {FormatId::gsas_cif, "GSAS cif", "CIF", "GSAS cif", "*.cif", "cif", gsas_cif_codec, true, true,
+     false, true},
     // Today's instrument files, read only.
     {FormatId::xrdml, "PANalytical xrdml", "XRD", "PANalytical xrdml", "*.xrdml", "xrdml",
      xrdml_codec, true, false, false},
@@ -38,6 +38,10 @@ constexpr std::array<FormatInfo, 15> kFormats{{
     {FormatId::rigaku_rasx, "Rigaku rasx", "RAS", "Rigaku rasx", "*.rasx", "rasx",
      rigaku_rasx_codec, true, false, false},
     // Written only.
+    {FormatId::xye, "Ascii xye", "XYE", "Ascii xye", "*.xye", "xye", xye_codec, false, true, false,
+     true},
+    {FormatId::fxye, "GSAS fxye", "FXY", "GSAS fxye", "*.fxye", "fxye", fxye_codec, false, true,
+     false, true},
     {FormatId::json, "JSON", "JSN", "JSON record", "*.json", "json", json_codec, false, true, false,
      true},
 }};

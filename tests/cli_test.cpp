@@ -62,7 +62,7 @@ TEST(Cli, UsageErrorsExitTwo) {
         {},
         {in},
         {"-f", "nonsense", in, out},
-        {"-t", "cif", in, out},
+        {"-t", "xrdml", in, out},  // read only
         {"--bogus", in, out},
         {(dir / "scan.xyz").string(), out},
         {in, (dir / "out.xyz").string()},
@@ -457,6 +457,10 @@ TEST(Cli, FormatOfANameAndItsContent) {
     EXPECT_EQ(output_format_of_name("q.RAW"), F::stoe_raw);
     EXPECT_EQ(output_format_of_name("q.xrdml"), std::nullopt);
     EXPECT_EQ(output_format_of_name("q.json"), F::json);
+    // Read as x-y and GSAS files, written as such.
+    EXPECT_EQ(output_format_of_name("q.xye"), F::xye);
+    EXPECT_EQ(output_format_of_name("q.FXYE"), F::fxye);
+    EXPECT_EQ(output_format_of_name("q.cif"), F::gsas_cif);
 }
 
 TEST(Cli, DetectPrintsEachFormat) {

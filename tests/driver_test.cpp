@@ -280,8 +280,10 @@ TEST(Registry, DetectFormat) {
     EXPECT_EQ(format_from_name("10"), FormatId::gsas_cif);
     EXPECT_EQ(format_from_name("1"), std::nullopt);
     EXPECT_EQ(format_from_name("11"), FormatId::xrdml);
-    EXPECT_EQ(format_from_name("16"), std::nullopt);
-    EXPECT_EQ(formats().size(), 15u);
+    EXPECT_EQ(format_from_name("16"), FormatId::xye);
+    EXPECT_EQ(format_from_name("fxye"), FormatId::fxye);
+    EXPECT_EQ(format_from_name("19"), std::nullopt);
+    EXPECT_EQ(formats().size(), 17u);
 }
 
 }  // namespace

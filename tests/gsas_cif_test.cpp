@@ -49,13 +49,6 @@ std::string gsas_file(const std::string& header = kWavelength + kFiveSteps,
     return kTitle + "data_test_p_01\n" + header + "\n" + loop + kTrailer;
 }
 
-TEST(GsasCif, WriteModeIsNotAvailable) {
-    Bench b;
-    std::string written;
-    EXPECT_EQ(b.write(gsas_cif_codec, written), ConversionStatus::not_available);
-    EXPECT_TRUE(written.empty());
-}
-
 TEST(GsasCif, ReadsAFileAsGsasWritesIt) {
     Bench b;
     b.r().count_time = 7.0f;

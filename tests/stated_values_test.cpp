@@ -106,8 +106,9 @@ TEST(StatedValues, OptionsAgainstWhatTheFileStates) {
             EXPECT_NE(r.err.find(c.warning), std::string::npos) << what << "\n" << r.err;
             // The JSON's own list holds it too, but for --title, which is known
             // unused only once the output is written.
-            if (c.args[0] != "--title")
+            if (c.args[0] != "--title") {
                 EXPECT_NE(r.out.find("\"warnings\":[\""), std::string::npos) << what;
+            }
         }
     }
 }

@@ -1,0 +1,54 @@
+// What the xye, FXYE and CIF writers print for each point: the angle of the
+// record's grid, the intensity and its uncertainty, each as the shortest
+// decimal that reads back as the same single-precision value.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/workspace.h"
+
+namespace qelda {
+
+// The shortest decimal text that reads back as `v` ("10", "0.02", "1e-05").
+// `out` must hold 32 characters; returns the end of the text.
+char* put_shortest(char* out, float v) noexcept;
+
+// Angle of point `i` (0-based) on the record's grid, in single precision.
+inline float point_angle(const PowderPattern& r, int32_t i) noexcept {
+    return static_cast<float>(static_cast<double>(r.two_theta_start) +
+                              static_cast<double>(i) * static_cast<double>(r.two_theta_step));
+}
+
+// The uncertainties written: the file's where it gave one above 0, otherwise
+// sqrt(I) (1 where I is not above 0). `warn` names what was computed.
+class WrittenSigma {
+  public:
+    explicit WrittenSigma(const Workspace& ws) noexcept
+        : r_(ws.record()), from_file_(ws.has_sigma) {}
+    float operator()(int32_t i) noexcept {
+        const float s = from_file_ ? r_.sigma.data()[i] : 0.0f;
+        if (s > 0.0f) return s;
+        ++computed_;
+        const float y = r_.intensity.data()[i];
+        if (y > 0.0f) return std::sqrt(y);
+        ++unit_;
+        return 1.0f;
+    }
+    // After every point: a warning when any sigma was computed.
+    void warn(Workspace& ws, std::string_view format) const;
+
+  private:
+    const PowderPattern& r_;
+    bool from_file_;
+    int32_t computed_ = 0;
+    int32_t unit_ = 0;
+};
+
+// Fails (status too_large, naming the point) when an angle, intensity or
+// uncertainty to be written is not a finite number, and when there is no point.
+ConversionStatus check_finite(Workspace& ws, std::string_view format);
+
+}  // namespace qelda
