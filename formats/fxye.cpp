@@ -87,7 +87,7 @@ ConversionStatus write_fxye(Workspace& ws) {
                            "); FXYE's CONS binning holds ascending scans only; xye or cif can "
                            "hold it");
 
-    out.append_line(trim_right(r.title));
+    out.append_line(title_line(ws, "FXYE"));
     if (r.lambda1 > 0.0f) {
         if (r.lambda2 > 0.0f)
             out.append_line("Instrument parameters: Lam1 " + float_text(r.lambda1) + " Lam2 " +

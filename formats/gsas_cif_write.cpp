@@ -103,7 +103,7 @@ ConversionStatus write_powder_cif(Workspace& ws) {
     out.append_line("data_" + block_name(ws.session().input_path));
     out.append_line("");
     out.append_line("_publ_section_title");
-    append_text_field(out, trim_right(r.title));
+    append_text_field(out, title_line(ws, "CIF"));
     out.append_line("_pd_proc_info_data_reduction");
     append_text_field(out, origin);
     out.append_line("");

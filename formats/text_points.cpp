@@ -25,6 +25,23 @@ void WrittenSigma::warn(Workspace& ws, std::string_view format) const {
     ws.warn(std::move(text));
 }
 
+std::string title_line(Workspace& ws, std::string_view format) {
+    std::string title(ws.record().title);
+    for (char& c : title)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    title.resize(trim_right(title).size());
+    // Those behind the last visible character only padded the field.
+    int32_t inside = 0;
+    for (std::size_t i = 0; i < title.size(); ++i) {
+        const auto c = static_cast<unsigned char>(ws.record().title[i]);
+        if (c < 0x20 || c == 0x7f) ++inside;
+    }
+    if (inside > 0)
+        ws.warn(std::string(format) + " output: " + std::to_string(inside) + " control character" +
+                (inside == 1 ? "" : "s") + " of the title written as blanks");
+    return title;
+}
+
 ConversionStatus check_finite(Workspace& ws, std::string_view format) {
     const PowderPattern& r = ws.record();
     const int32_t n = std::min(r.point_count, kPointCapacity);

@@ -47,6 +47,11 @@ class WrittenSigma {
     int32_t unit_ = 0;
 };
 
+// The title as a line of text: control characters (NUL padding of fixed-width
+// fields above all) become blanks, trailing blanks go; a warning names those
+// that stood inside the title.
+std::string title_line(Workspace& ws, std::string_view format);
+
 // Fails (status too_large, naming the point) when an angle, intensity or
 // uncertainty to be written is not a finite number, and when there is no point.
 ConversionStatus check_finite(Workspace& ws, std::string_view format);

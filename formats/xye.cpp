@@ -33,7 +33,7 @@ ConversionStatus write_xye(Workspace& ws) {
     const PowderPattern& r = ws.record();
     if (const ConversionStatus s = check_finite(ws, "xye"); s != ConversionStatus::done) return s;
 
-    const std::string_view title = trim_right(r.title);
+    const std::string title = title_line(ws, "xye");
     if (!title.empty()) out.append_line(comment_line(title));
     if (r.lambda1 > 0.0f) {
         out.append_line("# Wavelength " + float_text(r.lambda1) + " Angstrom" +

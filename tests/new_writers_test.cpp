@@ -323,3 +323,42 @@ TEST_F(Oracle, CifParsersReadOurCif) {
 
 }  // namespace
 }  // namespace qelda
+
+namespace qelda {
+namespace {
+
+// Control characters cannot stand in a text line (CIF forbids them): they are
+// written as blanks, and said so where they stood inside the title.
+TEST(NewWriters, TitlesWithControlCharacters) {
+    struct Case {
+        std::string title;
+        const char* line;  // the xye title line
+        bool warned;
+    };
+    const Case cases[] = {
+        {std::string("PD-01-02\0\0\0\0", 12), "# PD-01-02", false},
+        {"a\tb\x7f"
+         "c",
+         "# a b c", true},
+    };
+    for (const auto& c : cases) {
+        for (const CodecRoutine codec : {xye_codec, fxye_codec, gsas_cif_codec}) {
+            testing::Bench b;
+            testing::fill_scan(b.r(), 3, 10.0f, 0.02f);
+            b.r().set_title(c.title);
+            std::string text;
+            ASSERT_EQ(b.write(codec, text), ConversionStatus::done);
+            EXPECT_EQ(text.find('\0'), std::string::npos);
+            EXPECT_EQ(text.find('\t'), std::string::npos);
+            bool warned = false;
+            for (const auto& w : b.ws.warnings) warned |= w.find("control") != std::string::npos;
+            EXPECT_EQ(warned, c.warned) << c.line;
+            if (codec == xye_codec) {
+                EXPECT_EQ(testing::lines_of(text).front(), c.line);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qelda

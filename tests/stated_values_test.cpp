@@ -4,6 +4,7 @@
 // keeps them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -126,6 +127,53 @@ TEST(StatedValues, NoWordOfTheDefaultWhereTheOutputKeepsNone) {
     const CliRun uxd =
         convert({"-q", "--header-lines", "1", "-t", "uxd", xy, (dir / "o.uxd").string()});
     EXPECT_NE(uxd.err.find("assumed"), std::string::npos) << uxd.err;
+}
+
+}  // namespace
+}  // namespace qelda
+
+namespace qelda {
+namespace {
+
+// The wavelength a GSAS header states is taken; without one the prompt asks.
+TEST(StatedValues, GsasHeaderWavelengths) {
+    const std::string bank = "BANK 1 2 2 CONS 1000 5 0 0 FXYE\n1000 10 3\n1005 11 3\n";
+    struct Case {
+        std::string header;  // the lines between the title and the BANK record
+        float lambda1, lambda2, ratio;
+        bool asked;
+    };
+    const Case cases[] = {
+        {"# Calibrated wavelength = 0.413529 \n", 0.413529f, 0, 0, false},
+        {"# Mean wavelength is:     0.589183\n# Extra PV 62: LambdaCalc, wavelength, "
+         "\"0.590374463\", A\n",
+         0.589183f, 0, 0, false},
+        {"# Wavelength 1.5406\n", 1.5406f, 0, 0, false},
+        {"# lambda = 1.54\n", 1.54f, 0, 0, false},
+        {"Instrument parameters: Lam1 1.540598 Lam2 1.544426 I(L2)/I(L1) 0.514\n", 1.540598f,
+         1.544426f, 0.514f, false},
+        {"Instrument parameters: Lam 0.7093\n", 0.7093f, 0, 0, false},
+        // A second line below the first is none, as in the prompt.
+        {"Instrument parameters: Lam1 1.6 Lam2 1.5 I(L2)/I(L1) 0.5\n", 1.6f, 0, 0, false},
+        // Not a statement: a file name, a wavelength out of range, no number.
+        {"Instrument parameter file:bt1demo.ins\n", 1.5405f, 1.5443f, 0.5f, true},
+        {"# wavelength = 42\n", 1.5405f, 1.5443f, 0.5f, true},
+        {"# wavelength scan of the monochromator\n", 1.5405f, 1.5443f, 0.5f, true},
+        {"", 1.5405f, 1.5443f, 0.5f, true},
+    };
+    for (const auto& c : cases) {
+        testing::Bench b;
+        ASSERT_EQ(b.read(gsas_codec, "title\n" + c.header + bank, "a.fxye"), ConversionStatus::done)
+            << c.header << b.ws.failure_reason;
+        EXPECT_EQ(b.r().lambda1, c.lambda1) << c.header;
+        EXPECT_EQ(b.r().lambda2, c.lambda2) << c.header;
+        EXPECT_EQ(b.r().alpha_ratio, c.ratio) << c.header;
+        const auto& events = b.ui.events();
+        EXPECT_EQ(std::find(events.begin(), events.end(), "wavelength") != events.end(), c.asked)
+            << c.header;
+        EXPECT_EQ(b.ws.wavelength_origin, c.asked ? WavelengthOrigin::user : WavelengthOrigin::file)
+            << c.header;
+    }
 }
 
 }  // namespace
