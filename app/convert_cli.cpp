@@ -3,6 +3,9 @@
 #include <fmt/core.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
@@ -51,7 +54,11 @@ constexpr ExtensionRule kExtensionRules[] = {
     {"asc", FormatId::stoe_ascii, true},    {"udf", FormatId::philips_udf, false},
     {"cif", FormatId::gsas_cif, false},     {"xrdml", FormatId::xrdml, false},
     {"brml", FormatId::bruker_brml, false}, {"ras", FormatId::rigaku_ras, true},
-    {"rasx", FormatId::rigaku_rasx, false},
+    {"rasx", FormatId::rigaku_rasx, false}, {"rd", FormatId::philips_rd, false},
+    {"sd", FormatId::philips_rd, false},    {"cpi", FormatId::sietronics_cpi, false},
+    {"csv", FormatId::csv, true},           {"nxs", FormatId::nexus, false},
+    {"nx5", FormatId::nexus, false},        {"h5", FormatId::nexus, false},
+    {"hdf5", FormatId::nexus, false},
 };
 
 // An output name's extension that names a written format other than the
@@ -139,6 +146,10 @@ class CliInteraction : public ScriptedInteraction {
     // The file that messages name.
     std::string subject;
     int warnings_shown = 0;
+    // The options a refusal may point to, and whether they were given.
+    bool any_axis_given = false;
+    bool range_given = false;
+    std::string from_given;  // what --from said, or empty
 
     // The batch's progress line, redrawn in place (only on a terminal).
     void progress(std::string_view text) {
@@ -173,12 +184,34 @@ class CliInteraction : public ScriptedInteraction {
     }
     void show_failure(std::string_view message, std::string_view reason) override {
         ScriptedInteraction::show_failure(message, reason);
-        std::string line = subject + ": " + std::string(displayed_failure(message));
-        if (!reason.empty()) line += ": " + std::string(reason);
+        const std::string line = failure_line(subject, message, reason);
         if (hold_failures)
             held_failure = line;
         else
             error_line(line);
+    }
+
+    // "FILE: HEADLINE: reason", the reason without what the line already says
+    // (the file's name, the line number of the headline). "THIS DATA FORMAT NOT
+    // YET AVAILABLE" is said of any file a reader refuses: there the reason,
+    // which says why, comes first. Refusals that an option lifts name it.
+    std::string failure_line(std::string_view file, std::string_view message,
+                             std::string_view reason) const {
+        std::string headline = squeeze_blanks(displayed_failure(message));
+        std::string why(reason);
+        const std::string name(file_name_part(file));
+        if (!name.empty() && why.starts_with(name + ": ")) why.erase(0, name.size() + 2);
+        // "AFTER LINE 3" and a reason that begins "FILE, line 3: ".
+        const std::string after_line = std::string(kMsgReadError) + " ";
+        if (headline.starts_with(after_line) && !name.empty()) {
+            const std::string at = name + ", line " + headline.substr(after_line.size());
+            if (why.starts_with(at + ": ")) why.erase(0, at.size() + 2);
+        }
+        why = with_option_hint(why, headline == kMsgNotAvailable);
+        if (why.empty()) return std::string(file) + ": " + headline;
+        if (headline == kMsgNotAvailable)
+            return std::string(file) + ": " + why + " (" + headline + ")";
+        return std::string(file) + ": " + headline + ": " + why;
     }
     // With every scan of a file converted, a scan refused for its axis is
     // skipped with a warning: its failure is held until that is known.
@@ -191,11 +224,41 @@ class CliInteraction : public ScriptedInteraction {
         warnings_shown += static_cast<int>(warnings.size());
         if (!verbose) return;
         fmt::print(out_, "{}\n", success_count_text(r.point_count));
-        fmt::print(out_, "From  {}\nTo    {}\n", file_name_part(s.input_path),
-                   file_name_part(s.output_path));
+        fmt::print(out_, "From  {}\nTo    {}\n", full_path(s.input_path), full_path(s.output_path));
     }
 
   private:
+    static std::string squeeze_blanks(std::string_view text) {
+        std::string s;
+        for (const char c : text)
+            if (c != ' ' || s.empty() || s.back() != ' ') s += c;
+        return s;
+    }
+    static std::string full_path(std::string_view path) {
+        if (path == "-" || path == "standard input") return std::string(path);
+        std::error_code ec;
+        const fs::path p = fs::absolute(fs::path(std::string(path)), ec);
+        return ec ? std::string(path) : p.lexically_normal().string();
+    }
+    // Points a refusal that an option lifts to that option.
+    std::string with_option_hint(std::string why, bool refused) const {
+        if (!refused || why.empty()) return why;
+        constexpr std::string_view kAxisAllowed = "unless any scan axis is allowed";
+        if (const auto at = why.find(kAxisAllowed); at != std::string::npos)
+            why.replace(at, kAxisAllowed.size(), "unless --any-axis is given");
+        const bool axis = why.find("not a 2theta scan") != std::string::npos ||
+                          why.find(", not 2theta") != std::string::npos;
+        const bool several =
+            why.find(" scans") != std::string::npos || why.find(" ranges") != std::string::npos;
+        if (axis && !any_axis_given && why.find("--any-axis") == std::string::npos)
+            why += "; --any-axis converts it as it stands";
+        if (several && why.find("--range") == std::string::npos)
+            why += range_given ? "; --range N chooses another" : "; --range N chooses one";
+        if (!from_given.empty() && !axis && !several)
+            why += "; it was read as " + from_given + " because --from says so";
+        return why;
+    }
+
     std::FILE* out_;
     std::FILE* err_;
     bool progress_shown_ = false;
@@ -230,20 +293,44 @@ std::optional<long long> parse_whole_number(std::string_view text) {
     return v;
 }
 
-std::string formats_help() {
+constexpr const char* kTryHelp = "Try 'qelda-convert --help' for more information.\n";
+
+// The usage lines once, then what the program does.
+class UsageFormatter : public CLI::Formatter {
+  public:
+    std::string make_description(const CLI::App*) const override { return {}; }
+    std::string make_usage(const CLI::App* app, std::string) const override {
+        return "Usage: qelda-convert [OPTION]... INPUT OUTPUT\n"
+               "  or:  qelda-convert [OPTION]... INPUT... FOLDER\n"
+               "  or:  qelda-convert -t FORMAT [-o DIR] [OPTION]... INPUT...\n"
+               "  or:  qelda-convert --detect FILE...\n"
+               "  or:  qelda-convert --list-formats\n" +
+               app->get_description() + "\n";
+    }
+};
+
+// Every format: short name, list text, directions, extensions.
+std::string formats_list() {
     std::string text = "Formats (short name, list text, directions, extensions):\n";
     for (const auto& f : formats()) {
         std::string exts;
         for (const auto& rule : kExtensionRules)
             if (rule.format == f.id) exts += fmt::format(" .{}", rule.extension);
         // A format that shares its extension with another, told by content.
-        if (exts.empty()) exts = " " + std::string(f.filter_pattern.substr(1));
+        if (exts.empty())
+            for (char c : " " + std::string(f.filter_pattern))
+                if (c != '*') exts += c;
         const char* dir = !f.reads           ? "write"
                           : f.writes         ? "read, write"
                           : f.in_output_list ? "read (writing not yet available)"
                                              : "read";
         text += fmt::format("  {:<11} {:<18} {:<11}{}\n", f.short_name, f.list_text, dir, exts);
     }
+    return text;
+}
+
+std::string formats_help() {
+    std::string text = formats_list();
     text +=
         "A FORMAT may also be given as its list text or its number. Without --from\n"
         "the last extension of the name decides; the content decides when the\n"
@@ -255,9 +342,16 @@ std::string formats_help() {
         "                                           without --force)\n"
         "  qelda-convert -t xy -o out/ *.uxd        a batch into out/ (out/NAME.dat)\n"
         "  qelda-convert -t gsas *.raw              a batch, each output beside its input\n"
+        "  qelda-convert -t xy *.udf *.uxd out/     a batch into the folder out/\n"
         "  qelda-convert -t uxd - - < a.raw > a.uxd standard input and output\n"
         "  qelda-convert --detect *.raw             the format of each file\n\n"
-        "Exit status: 0 converted, 1 a conversion failed, 2 usage error or refusal.\n";
+        "Exit status:\n"
+        " 0  every file converted\n"
+        " 1  at least one file could not be read, converted or written (a missing or\n"
+        "    unreadable input, an unknown format, a refusal, --range beyond a file's\n"
+        "    scans)\n"
+        " 2  the command line itself is wrong (unknown option, bad value, conflicting\n"
+        "    operands, a writer that does not exist)\n";
     return text;
 }
 
@@ -352,10 +446,14 @@ struct Converter {
         }
         if (to_stdout) {
             const std::string& bytes = unit.content();
+            errno = 0;
             const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
                             !std::fflush(out);
+            const int error = errno;
             unit.close(false);
-            if (!ok) ui.error_line("-: " + std::string(kMsgWriteError) + ": standard output");
+            if (!ok)
+                ui.error_line("-: " + std::string(kMsgWriteError) + ": standard output: " +
+                              (error != 0 ? std::strerror(error) : "the write failed"));
             return ok;
         }
         if (!unit.close(true)) {
@@ -368,6 +466,15 @@ struct Converter {
         return true;
     }
 };
+
+std::string cannot_write(FormatId id) {
+    std::string writable;
+    for (const auto& f : formats())
+        if (f.writes)
+            writable += std::string(writable.empty() ? "" : ", ") + std::string(f.short_name);
+    return "'" + std::string(short_name(id)) + "' (" + std::string(find_format(id)->list_text) +
+           ") cannot be written; the output formats are " + writable;
+}
 
 ContentGuess guess_of_file(const std::string& path) {
     return detect_file(path);
@@ -527,12 +634,8 @@ std::optional<FormatId> output_format_of_name(std::string_view name) {
 
 int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE* out,
                     std::FILE* err) {
-    CLI::App app{
-        "Converts powder diffraction step scans between file formats.\n"
-        "  qelda-convert [OPTIONS] INPUT OUTPUT\n"
-        "  qelda-convert -t FORMAT [-o DIR] [OPTIONS] INPUT...   (a batch)\n"
-        "  qelda-convert --detect FILE...",
-        "qelda-convert"};
+    CLI::App app{"Converts powder diffraction step scans between file formats.", "qelda-convert"};
+    app.formatter(std::make_shared<UsageFormatter>());
     app.footer(formats_help());
     std::vector<std::string> operands;
     std::string from, to, out_dir, ext;
@@ -540,42 +643,77 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     std::optional<std::string> override_wavelengths, override_title, override_count_time;
     bool read_sigma = false, write_sigma = false, no_title = false, slit = false, quiet = false;
     bool no_clobber = false, force = false, any_axis = false, keep = false, detect = false;
-    app.add_option("OPERANDS", operands,
-                   "INPUT OUTPUT; or the inputs of a batch; '-' is standard input or output")
-        ->required();
-    app.add_option("-f,--from", from, "input format (all inputs)");
-    app.add_option("-t,--to", to, "output format");
-    app.add_option("-o,--output-dir", out_dir, "batch: write the outputs into DIR");
-    app.add_option("--ext", ext, "batch: the outputs' extension (default: the format's own)");
+    app.add_option("FILE", operands,
+                   "INPUT OUTPUT; or the inputs of a batch, then a folder if no -o;\n"
+                   "'-' is standard input or output")
+        ->type_name("");
+    app.add_option("-f,--from", from, "input format (all inputs)")->type_name("FORMAT");
+    app.add_option("-t,--to", to, "output format")->type_name("FORMAT");
+    app.add_option("-o,--output-dir", out_dir, "batch: write the outputs into DIR")
+        ->type_name("DIR");
+    app.add_option("--ext", ext, "batch: the outputs' extension (default: the format's own)")
+        ->type_name("EXT");
+    bool keep_extension = false, numbered = false, list_formats = false;
+    app.add_flag("--keep-extension", keep_extension,
+                 "batch: keep the input's extension (a.udf gives a.udf.dat)");
+    app.add_flag("--numbered", numbered,
+                 "batch: a name already taken gets a number (a.dat, a-2.dat)");
     app.add_flag("-n,--no-clobber", no_clobber, "never replace an existing output");
     app.add_flag("--force", force, "replace an OUTPUT that holds a file of the input's format");
+    bool follow_links = false;
+    app.add_flag("--follow-links", follow_links,
+                 "an OUTPUT that is a symbolic link: write the file it leads to, in place");
     app.add_option("--wavelengths", wavelengths,
-                   "L1,L2,RATIO for formats that hold none (default 1.5405,1.5443,0.5)");
-    app.add_option("--title", title, "title for x-y input and output");
-    app.add_option("--count-time", count_time, "count time per step (x-y input; default 1.0)");
+                   "L1,L2,RATIO for formats that hold none (default 1.5405,1.5443,0.5)")
+        ->type_name("L1,L2,RATIO");
+    app.add_option("--title", title, "title for x-y input and output")->type_name("TITLE");
+    app.add_option("--count-time", count_time, "count time per step (x-y input; default 1.0)")
+        ->type_name("SECONDS");
     app.add_option("--override-wavelengths", override_wavelengths,
-                   "L1,L2,RATIO replacing what the file states (with a warning)");
+                   "L1,L2,RATIO replacing what the file states (with a warning)")
+        ->type_name("L1,L2,RATIO");
     app.add_option("--override-title", override_title,
-                   "title replacing the file's (with a warning)");
+                   "title replacing the file's (with a warning)")
+        ->type_name("TITLE");
     app.add_option("--override-count-time", override_count_time,
-                   "count time per step replacing the file's (with a warning)");
+                   "count time per step replacing the file's (with a warning)")
+        ->type_name("SECONDS");
     app.add_option("--header-lines", header_lines,
-                   "header lines to skip in x-y input (default: detected)");
+                   "header lines to skip in x-y input (default: detected)")
+        ->type_name("N");
     app.add_flag("--read-sigma", read_sigma, "x-y input has a third column of sigma(I)");
+    bool no_sigma = false;
+    app.add_flag("--no-sigma", no_sigma,
+                 "x-y input: do not read a third column as sigma(I) (.xye files are read with it)");
     app.add_flag("--write-sigma", write_sigma, "write sigma(I) into x-y output");
     app.add_flag("--no-title", no_title, "write no title line into x-y output");
     app.add_flag("--slit-correction", slit, "renormalise variable-slit data for GSAS output");
-    app.add_option("--range", range, "convert scan N (1-based) of a file that holds several");
+    app.add_option("--range", range, "convert scan N (1-based) of a file that holds several")
+        ->type_name("N");
     bool all_scans = false;
     app.add_flag("--all-scans", all_scans,
                  "convert every scan of a file, one output each: NAME_01.EXT, NAME_02.EXT...");
     app.add_flag("--any-axis", any_axis, "convert a scan whose axis is not 2theta");
     app.add_flag("--keep-intensities", keep, "do not raise intensities below 0.001 by 0.001");
     app.add_flag("--detect", detect, "print the detected format of each FILE; convert nothing");
+    app.add_flag("--list-formats", list_formats, "print every format and exit");
     app.add_flag("-q,--quiet", quiet, "print nothing but failures and warnings");
     bool sync = false;
     app.add_flag("--sync", sync, "flush each output file and its folder to the disk");
     app.set_version_flag("--version", kVersion);
+    // Every value placeholder that no option names says VALUE, never TEXT.
+    app.get_formatter()->label("TEXT", "VALUE");
+    app.get_formatter()->label("Positionals", "Operands");
+
+    auto usage_error = [&](const std::string& what) {
+        fmt::print(err, "qelda-convert: {}\n{}", one_line(what), kTryHelp);
+        return 2;
+    };
+    // Nothing converted, on purpose (the output would replace what it must not).
+    auto refusal = [&](const std::string& what) {
+        fmt::print(err, "qelda-convert: {}\n", one_line(what));
+        return 1;
+    };
 
     try {
         app.parse(argc, argv);
@@ -585,19 +723,26 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     } catch (const CLI::CallForVersion&) {
         fmt::print(out, "{}\n", kVersion);
         return 0;
+    } catch (const CLI::ExtrasError& e) {
+        // The first argument that is no option of ours.
+        std::string what = e.what();
+        for (int i = 1; i < argc; ++i) {
+            const std::string_view a = argv[i];
+            if (a == "--") break;
+            if (a.size() > 1 && a[0] == '-' && what.find(std::string(a)) != std::string::npos)
+                return usage_error((a[1] == '-' ? "unrecognized option '" : "invalid option -- '") +
+                                   std::string(a[1] == '-' ? a : a.substr(1)) + "'");
+        }
+        return usage_error(what);
     } catch (const CLI::ParseError& e) {
-        fmt::print(err, "qelda-convert: {}\nRun with --help for usage.\n", e.what());
-        return 2;
+        return usage_error(e.what());
     }
-
-    auto usage_error = [&](const std::string& what) {
-        fmt::print(err, "qelda-convert: {}\nRun with --help for usage.\n", one_line(what));
-        return 2;
-    };
-    auto refusal = [&](const std::string& what) {
-        fmt::print(err, "qelda-convert: {}\n", one_line(what));
-        return 2;
-    };
+    if (list_formats) {
+        fmt::print(out, "{}", formats_list());
+        return 0;
+    }
+    if (operands.empty())
+        return usage_error(detect ? "missing FILE operand" : "missing file operand");
 
     std::optional<FormatId> forced_input;
     if (!from.empty()) {
@@ -625,6 +770,20 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         bool all = true;
         for (const auto& path : operands) {
             if (path == "-" && !take_stdin()) return 1;
+            if (path != "-") {
+                // Only a file that can be read has a format.
+                std::FILE* f = std::fopen(path.c_str(), "rb");
+                std::error_code ec;
+                if (f == nullptr || fs::is_directory(path, ec)) {
+                    const int error = errno;
+                    if (f != nullptr) std::fclose(f);
+                    fmt::print(err, "qelda-convert: {}: {}\n", path,
+                               f != nullptr ? "is a folder" : std::strerror(error));
+                    all = false;
+                    continue;
+                }
+                std::fclose(f);
+            }
             const FormatChoice c = choose(path);
             if (c.format == FormatId::none) {
                 fmt::print(out, "{}: unknown: {}\n", path, c.error);
@@ -710,6 +869,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     }
     options.any_axis = any_axis;
     options.keep_intensities = keep;
+    options.no_sigma = no_sigma;
     if (title && override_title)
         return usage_error("--title and --override-title: give one of them");
     if (const auto& given = override_title ? override_title : title; given) {
@@ -733,7 +893,23 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         const FormatInfo* f = id ? find_format(*id) : nullptr;
         if (f == nullptr || !(f->in_output_list || f->writes))
             return usage_error("'" + to + "' is not an output format");
+        if (!f->writes) return usage_error(cannot_write(*id));
         target.format = *id;
+    }
+    if (out_dir == "-")
+        return usage_error("-o -: a batch is written into a folder, not to standard output");
+    if (keep_extension && numbered)
+        return usage_error("--keep-extension and --numbered name the outputs in two ways");
+    // A trailing folder takes the outputs, as cp takes its target: an existing
+    // folder after two or more operands, or a name ending in '/' after one or more.
+    if (out_dir.empty() && operands.size() >= 2 && operands.back() != "-") {
+        std::error_code ec;
+        const std::string& last = operands.back();
+        const bool folder = fs::is_directory(last, ec) || last.back() == '/';
+        if (folder && (operands.size() > 2 || !fs::exists(last, ec))) {
+            out_dir = last;
+            operands.pop_back();
+        }
     }
     if (!ext.empty() && ext[0] != '.') ext.insert(ext.begin(), '.');
     if (ext.find('/') != std::string::npos) return usage_error("--ext " + ext + ": not a name");
@@ -742,8 +918,12 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     };
 
     CliInteraction ui(std::move(answers), out, err);
+    ui.any_axis_given = any_axis;
+    ui.range_given = range.has_value();
+    if (forced_input) ui.from_given = short_name(*forced_input);
     Workspace ws(ui);
     ws.output().set_sync(sync);
+    ws.output().set_follow_links(follow_links);
     ws.options = options;
     Converter converter{ws, ui, out, {}};
 
@@ -760,7 +940,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         if (choice.format == FormatId::none) {
             ws.input().close();
             ui.error_line(path + ": cannot tell its format: " + choice.error);
-            return 2;
+            return 1;
         }
         if (path == "-") ws.input().open_bytes(std::move(*stdin_bytes), "standard input");
         return 0;
@@ -812,6 +992,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
             const auto id = output_format_of_name(output);
             if (!id)
                 return usage_error("cannot tell an output format from '" + output + "'; use --to");
+            if (!find_format(*id)->writes) return usage_error(cannot_write(*id));
             target.format = *id;
         }
         // Nothing else on standard output when it carries the output.
@@ -824,6 +1005,12 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
             if (exists && input != "-" && same_file(input, output)) {
                 ws.input().close();
                 return refusal(output + " is the input " + input + " itself; nothing converted");
+            }
+            if (!follow_links && fs::is_symlink(fs::symlink_status(output, ec))) {
+                ws.input().close();
+                return refusal(output +
+                               " is a symbolic link; not written (--follow-links writes the file "
+                               "it leads to, in place)");
             }
             if (exists && no_clobber) {
                 ws.input().close();
@@ -850,8 +1037,19 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         if (!out_dir.empty() && fs::exists(out_dir, ec) && !fs::is_directory(out_dir, ec))
             return usage_error("-o " + out_dir + ": not a folder");
     }
-    const BatchPlan plan = plan_batch(operands, out_dir, extension_of(target));
-    if (!plan.ok()) return refusal(plan.error + "; nothing converted");
+    const BatchPlan plan = plan_batch(operands, out_dir, extension_of(target),
+                                      keep_extension ? BatchNaming::keep_extension
+                                      : numbered     ? BatchNaming::numbered
+                                                     : BatchNaming::replace_extension);
+    if (!plan.ok()) {
+        std::string what = plan.error + "; nothing converted";
+        // Two inputs onto one name: the options that name them apart.
+        if (plan.error.find(" would both be written to ") != std::string::npos && !keep_extension)
+            what +=
+                " (--keep-extension keeps each input's extension in its output's name, "
+                "--numbered numbers the names already taken)";
+        return refusal(what);
+    }
     if (no_clobber) {
         std::vector<std::string> existing;
         for (const auto& item : plan.items)
@@ -895,7 +1093,8 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         ok ? ++converted : ++failed;
     }
     ui.end_progress();
-    if (!quiet || failed > 0)
+    // The failures have had their lines on standard error: -q prints nothing else.
+    if (!quiet)
         fmt::print(out, "{} converted, {} failed, {} warning{}\n", converted, failed,
                    ui.warnings_shown, ui.warnings_shown == 1 ? "" : "s");
     return failed > 0 ? 1 : 0;

@@ -2,6 +2,8 @@
 // with a drawn caption bar above its client area, to DIR/dialog1NN.png, and the
 // batch dialog after a batch of three files to DIR/batch.png. It also prints how
 // long a dataset dialog with a 100000-point pattern takes to build and draw.
+// qelda-screenshots --dataset FILE renders the dataset dialog alone to FILE
+// (run under QT_SCALE_FACTOR=2 on a small screen, it shows how the dialog fits).
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -9,9 +11,11 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -125,8 +129,27 @@ bool batch_screenshot(qelda::ui::WindowInteraction& ui, const QDir& dir) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--dataset") == 0) {
+        qelda::ui::WindowInteraction ui;
+        qelda::PowderPattern r;
+        r.set_title("Quartz standard, Cu K-alpha, 2theta 10-80");
+        fill_pattern(r, 3501, 10.0f, 0.02f);
+        r.lambda1 = 1.5405f;
+        r.lambda2 = 1.5443f;
+        r.alpha_ratio = 0.5f;
+        const std::vector<std::string> warnings{"quartz.uxd holds 2 ranges; range 1 converted"};
+        const auto d = qelda::ui::make_dataset_dialog(r, warnings, nullptr, "/data/quartz.uxd");
+        if (!d) return 1;
+        d->show();
+        const QString file = QString::fromLocal8Bit(argv[2]);
+        if (!with_caption(*d).save(file)) return 1;
+        std::printf("%s (screen %dx%d, dialog %dx%d)\n", qPrintable(file),
+                    d->screen()->availableGeometry().width(),
+                    d->screen()->availableGeometry().height(), d->width(), d->height());
+        return 0;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: qelda-screenshots DIR\n");
+        std::fprintf(stderr, "usage: qelda-screenshots DIR | --dataset FILE\n");
         return 2;
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
@@ -154,9 +177,10 @@ int main(int argc, char** argv) {
     }
     const std::vector<std::string> warnings{"quartz.uxd holds 2 ranges; range 1 converted"};
     std::unique_ptr<TemplateDialog> others[] = {
-        qelda::ui::make_dataset_dialog(r, warnings),
+        qelda::ui::make_dataset_dialog(r, warnings, nullptr, ws.session().input_path),
         qelda::ui::make_failure_dialog(
-            qelda::fixed_text(qelda::kMsgNotAvailable, qelda::kFailureMessageLength)),
+            qelda::fixed_text(qelda::kMsgNotAvailable, qelda::kFailureMessageLength),
+            "quartz.txt has no keyword lines (_START=, _COUNTS, ...): not a UXD file"),
         qelda::ui::make_success_dialog(r, ws.session()),
         qelda::ui::make_wavelength_prompt(),
         qelda::ui::make_xy_input_prompt(r.title),

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 
 namespace qelda {
 namespace {
@@ -20,12 +21,12 @@ std::string canonical_spelling(const std::string& path) {
 }  // namespace
 
 std::string batch_output_name(std::string_view input, std::string_view out_dir,
-                              std::string_view extension) {
+                              std::string_view extension, bool keep_extension) {
     const fs::path in{std::string(input)};
     std::string name = in.filename().string();
     // The last extension goes, but not a leading dot (".scan" keeps its name).
     const auto dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    if (!keep_extension && dot != std::string::npos && dot > 0) name.erase(dot);
     name += extension;
     const fs::path folder = out_dir.empty() ? in.parent_path() : fs::path(std::string(out_dir));
     return (folder / name).string();
@@ -40,10 +41,28 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_dir,
-                     std::string_view extension) {
+                     std::string_view extension, BatchNaming naming) {
+    std::set<std::string> outputs;  // canonical outputs named so far
+    std::set<std::string> input_keys;
+    for (const std::string& input : inputs) input_keys.insert(canonical_spelling(input));
     std::vector<BatchItem> items;
-    for (const std::string& input : inputs)
-        items.push_back({input, batch_output_name(input, out_dir, extension)});
+    for (const std::string& input : inputs) {
+        BatchItem item{input, batch_output_name(input, out_dir, extension,
+                                                naming == BatchNaming::keep_extension)};
+        std::string key = canonical_spelling(item.output);
+        if (naming == BatchNaming::numbered && outputs.count(key) != 0) {
+            // NAME-2.EXT, NAME-3.EXT, ...: the first number no other output
+            // and no input of the batch has.
+            const std::string base = item.output.substr(0, item.output.size() - extension.size());
+            for (int n = 2;; ++n) {
+                item.output = base + "-" + std::to_string(n) + std::string(extension);
+                key = canonical_spelling(item.output);
+                if (outputs.count(key) == 0 && input_keys.count(key) == 0) break;
+            }
+        }
+        outputs.insert(key);
+        items.push_back(std::move(item));
+    }
     return check_plan(inputs, std::move(items));
 }
 

@@ -22,15 +22,25 @@ struct BatchPlan {
     bool ok() const noexcept { return error.empty(); }
 };
 
-// The output name of one input: its file name without the last extension, plus
-// `extension` (".dat"), in `out_dir`, or beside the input when `out_dir` is empty.
+// How the outputs of a batch are named.
+enum class BatchNaming {
+    replace_extension,  // sample1.udf -> sample1.dat
+    keep_extension,     // sample1.udf -> sample1.udf.dat
+    numbered,           // as replace_extension; a name already taken gets -2, -3, ...
+};
+
+// The output name of one input: its file name without the last extension (or
+// with it, `keep_extension`), plus `extension` (".dat"), in `out_dir`, or beside
+// the input when `out_dir` is empty.
 std::string batch_output_name(std::string_view input, std::string_view out_dir,
-                              std::string_view extension);
+                              std::string_view extension, bool keep_extension = false);
 
 // Plans the batch. Paths are compared after resolving links and "..", so that
-// two spellings of one file count as one.
+// two spellings of one file count as one. With `numbered`, an output name that
+// an earlier input of the batch takes becomes NAME-2.EXT (then -3, ...).
 BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_dir,
-                     std::string_view extension);
+                     std::string_view extension,
+                     BatchNaming naming = BatchNaming::replace_extension);
 
 // Checks outputs already named, several per input where a file's scans each
 // get their own: no two items share an output, no output is one of `inputs`.

@@ -10,14 +10,15 @@
 
 namespace qelda {
 
-void raise_low_intensities(PowderPattern& record) noexcept {
+float raise_low_intensities(PowderPattern& record) noexcept {
     const int32_t n = std::min(record.point_count, kPointCapacity);
-    if (n < 1) return;
+    if (n < 1) return 0.0f;
     float* v = record.intensity.data();
     bool low = false;
     for (int32_t i = 0; i < n; ++i) low = low || v[i] < 0.001f;
-    if (!low) return;
+    if (!low) return 0.0f;
     for (int32_t i = 0; i < n; ++i) v[i] += 0.001f;
+    return 0.001f;
 }
 
 ConversionStatus check_read(Workspace& ws) {
@@ -71,6 +72,8 @@ std::string failure_message_for(const Workspace& ws, ConversionStatus status, bo
         case ConversionStatus::record_error:
             if (writing)
                 msg = kMsgWriteError;
+            else if (ws.record().lines_read == 0 && ws.failure_byte != Workspace::kNoByte)
+                msg = std::string(kMsgReadErrorAtByte) + " " + std::to_string(ws.failure_byte);
             else
                 msg = std::string(kMsgReadError) + count_field(ws.record().lines_read);
             break;
@@ -107,6 +110,7 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.abort_report.clear();
     ws.clear_diagnostics();
     ws.has_sigma = false;
+    ws.intensity_shift = 0.0f;
     ws.wavelength_origin = WavelengthOrigin::file;
     ws.asked = {};
     const std::string file(ws.input().file_name());
@@ -120,6 +124,15 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
                     std::string(ws.input().file_name()) + ", line " + std::to_string(line) +
                         " is longer than 1 MB; no scan has such lines");
     }
+    // Cancelled in a prompt of the reader: whatever the read made of it, it ends here.
+    auto cancel = [&] {
+        ws.input().close();
+        ws.output().close(/*keep=*/false);
+        result.cancelled = true;
+        ui.reset_selection();
+        return result;
+    };
+    if (ui.cancelled()) return cancel();
     if (result.read_status == ConversionStatus::done) result.read_status = check_read(ws);
     if (result.read_status != ConversionStatus::done) {
         result.failure_message = failure_message_for(ws, result.read_status, false);
@@ -130,6 +143,8 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
         return result;
     }
     ws.input().close();
+    if (!ws.output().notice().empty())
+        ws.warn(std::string(ws.output().file_name()) + " " + ws.output().notice());
     apply_user_values(ws, file);
     if (ws.options.all_scans && ws.scan.number > 0)
         r.set_title(scan_title(r.title, ws.scan.number, std::max(ws.scan.count, ws.scan.number),
@@ -146,7 +161,8 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     result.has_sigma = ws.has_sigma;
 
     ui.show_dataset_parameters(r, ws.warnings);
-    if (!ws.options.keep_intensities) raise_low_intensities(r);
+    if (ui.cancelled()) return cancel();
+    if (!ws.options.keep_intensities) ws.intensity_shift = raise_low_intensities(r);
 
     if (writer == nullptr || !(writer->in_output_list || writer->writes)) return result;
     result.write_attempted = true;
@@ -154,6 +170,7 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.failure_reason.clear();
     const std::size_t read_warnings = ws.warnings.size();
     result.write_status = writer->codec(ws, CodecMode::write);
+    if (ui.cancelled()) return cancel();
     if (result.write_status == ConversionStatus::done) warn_unused_title(ws, file);
     const std::span<const std::string> write_warnings =
         std::span<const std::string>(ws.warnings).subspan(read_warnings);

@@ -17,6 +17,8 @@ inline constexpr std::size_t kFailureMessageLength = 100;
 inline constexpr const char* kMsgNotAvailable = "THIS DATA FORMAT NOT YET AVAILABLE";
 inline constexpr const char* kMsgUnexpectedEnd = "UNEXPECTED END OF FILE";
 inline constexpr const char* kMsgReadError = "ERROR READING INPUT FILE AFTER LINE";
+// The same for files without lines (archives, binary files).
+inline constexpr const char* kMsgReadErrorAtByte = "ERROR READING INPUT FILE AT BYTE";
 inline constexpr const char* kMsgTooManyPoints = "NO. DATA EXCEEDED MAXIMUM OF ";
 inline constexpr const char* kMsgWriteError = "ERROR WRITING OUTPUT FILE";
 inline constexpr const char* kMsgTooLarge = "DATA TOO LARGE FOR OUTPUT FORMAT";
@@ -32,10 +34,11 @@ struct ConversionResult {
     std::string reason;                 // why it failed, in lower case, or empty
     std::vector<std::string> warnings;  // what the read, then the write, left out or changed
     bool has_sigma = false;             // the file gave uncertainties
+    bool cancelled = false;             // the user cancelled it: nothing was written
 
     // The read succeeded and the writer (if one ran) wrote and committed the file.
     bool succeeded() const noexcept {
-        return started && read_status == ConversionStatus::done &&
+        return started && !cancelled && read_status == ConversionStatus::done &&
                (!write_attempted || write_status == ConversionStatus::done);
     }
 };
@@ -53,8 +56,8 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
 ConversionStatus check_read(Workspace& ws);
 
 // Adds 0.001 to every intensity when any of them is below 0.001 (unless the
-// read options keep the intensities as read).
-void raise_low_intensities(PowderPattern& record) noexcept;
+// read options keep the intensities as read); returns what it added.
+float raise_low_intensities(PowderPattern& record) noexcept;
 
 // The failure message of a read (or, with `writing`, a write) status, blank-padded
 // to 100 characters; an aborted statement's report is returned as it stands.

@@ -64,6 +64,11 @@ class Interaction {
                                            int32_t detected_header_lines) = 0;
     virtual AsciiOutputEntries ascii_output_prompt(std::string_view current_title) = 0;
     virtual bool slit_prompt() = 0;
+
+    // True once the user has cancelled the conversion in hand (Cancel or Escape
+    // on the dataset dialog or a prompt): the driver then writes nothing and
+    // shows nothing more.
+    virtual bool cancelled() const { return false; }
 };
 
 // Answers every prompt from values given up front and records what was shown.

@@ -1,5 +1,7 @@
 #include "core/prompts.h"
 
+#include <string>
+
 #include "core/powder_pattern.h"
 
 namespace qelda {
@@ -10,6 +12,12 @@ const char* const kSlitWarning =
     "statistical measures of fit within GSAS with care!     ";
 
 namespace {
+
+// A typed title longer than the record holds is cut, with a warning.
+void warn_if_cut(Workspace& ws, std::string_view typed) {
+    if (trim_right(typed).size() > kTitleLength)
+        ws.warn("title cut to " + std::to_string(kTitleLength) + " characters");
+}
 
 std::string box(std::string_view typed) {
     return fixed_text(typed, kPromptTextLength);
@@ -64,8 +72,10 @@ XyInputChoice ask_xy_input(Workspace& ws, int32_t detected_header_lines) {
     const Layout& kHeaderLines = layout_of(PromptBox::header_lines);
     const Layout& kCountTime = layout_of(PromptBox::count_time);
     PowderPattern& r = ws.record();
-    const XyInputEntries typed = ws.interaction().xy_input_prompt(r.title, detected_header_lines);
+    const XyInputEntries typed =
+        ws.interaction().xy_input_prompt(trim_right(r.title), detected_header_lines);
     ws.asked.xy_input = true;
+    warn_if_cut(ws, typed.title);
     std::string title;
     int32_t header_lines = 0;
     float count_time = 0;
@@ -80,9 +90,10 @@ XyInputChoice ask_xy_input(Workspace& ws, int32_t detected_header_lines) {
 AsciiOutputChoice ask_ascii_output(Workspace& ws) {
     static const Layout kTitle("(A60)");
     PowderPattern& r = ws.record();
-    const AsciiOutputEntries typed = ws.interaction().ascii_output_prompt(r.title);
+    const AsciiOutputEntries typed = ws.interaction().ascii_output_prompt(trim_right(r.title));
     ws.asked.ascii_output = true;
     if (typed.write_title) {
+        warn_if_cut(ws, typed.title);
         std::string title;
         read_text_or_abort(box(typed.title), kTitle, {TextRef{title, kTitleLength}}, "title box");
         r.set_title(title);

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <utility>
 
@@ -294,6 +295,12 @@ void InputUnit::backspace() noexcept {
     pos_ = start;
 }
 
+bool InputUnit::ends_with_line_end() noexcept {
+    if (size_ == 0) return true;
+    const std::string_view last = bytes_at(size_ - 1, 1);
+    return last.size() == 1 && (last[0] == '\n' || last[0] == '\r');
+}
+
 std::string_view InputUnit::file_name() const noexcept {
     return file_name_part(path_);
 }
@@ -304,43 +311,31 @@ namespace {
 
 constexpr std::string_view kTempMark = ".qelda-";
 constexpr std::string_view kTempEnd = ".tmp";
+constexpr std::size_t kMaxNameBytes = 255;
 
-// The mode a new file gets: 0666 less the umask, read without changing it.
-mode_t new_file_mode() noexcept {
-    mode_t mask = 022;
-    if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f) != nullptr) {
-            if (std::strncmp(line, "Umask:", 6) == 0) {
-                mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8));
-                break;
-            }
-        }
+// The first line of a small system file, or "".
+std::string first_line_of(const char* path) {
+    std::string line;
+    if (std::FILE* f = std::fopen(path, "re")) {
+        char buf[256];
+        if (std::fgets(buf, sizeof buf, f) != nullptr) line = buf;
         std::fclose(f);
     }
-    return 0666 & ~mask;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
 }
 
-// Removes the temporary files that dead processes left in `dir`
-// (".NAME.qelda-PID-N.tmp" whose PID no longer runs), if they are ours.
-void remove_leftovers(const std::filesystem::path& dir) noexcept {
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() < 2 || name[0] != '.' || !name.ends_with(kTempEnd)) continue;
-        const auto mark = name.rfind(kTempMark);
-        if (mark == std::string::npos) continue;
-        const char* first = name.data() + mark + kTempMark.size();
-        const char* last = name.data() + name.size() - kTempEnd.size();
-        long pid = 0;
-        const auto [p, err] = std::from_chars(first, last, pid);
-        if (err != std::errc() || p == last || *p != '-' || pid <= 0 || pid == ::getpid()) continue;
-        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-        struct stat st {};
-        if (::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == ::geteuid())
-            ::unlink(it->path().c_str());
+// Letters and digits of `text` (others become '_'), at most `max` of them; "-"
+// separates the parts of a temporary name, so it never appears in one.
+std::string name_part(std::string_view text, std::size_t max) {
+    std::string out;
+    for (const char c : text) {
+        if (out.size() == max) break;
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (c != '-') out.push_back(plain ? c : '_');  // the boot id's dashes are dropped
     }
+    return out;
 }
 
 int connect_socket(const std::string& path) noexcept {
@@ -376,21 +371,102 @@ bool OutputUnit::fail(std::string what, int error) {
     return false;
 }
 
+mode_t OutputUnit::new_file_mode() {
+    // 0666 less the umask, read without changing it, once for the unit's life.
+    if (new_mode_ < 0) {
+        mode_t mask = 022;
+        const std::string status = [] {
+            std::string text;
+            if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
+                char line[256];
+                while (std::fgets(line, sizeof line, f) != nullptr)
+                    if (std::strncmp(line, "Umask:", 6) == 0) text = line + 6;
+                std::fclose(f);
+            }
+            return text;
+        }();
+        if (!status.empty()) mask = static_cast<mode_t>(std::strtoul(status.c_str(), nullptr, 8));
+        new_mode_ = static_cast<int>(0666 & ~mask);
+    }
+    return static_cast<mode_t>(new_mode_);
+}
+
+const std::string& OutputUnit::temporary_tag() {
+    if (tag_.empty()) {
+        char host[256] = {};
+        if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+        std::string h = name_part(host, 32);
+        std::string boot = name_part(first_line_of("/proc/sys/kernel/random/boot_id"), 32);
+        struct stat ns {};
+        const bool has_ns = ::stat("/proc/self/ns/pid", &ns) == 0;
+        // An unknown part is "0": such a tag never matches a leftover.
+        tag_ = (h.empty() ? std::string("0") : h) + "-" + (boot.empty() ? std::string("0") : boot) +
+               "-" + (has_ns ? std::to_string(ns.st_ino) : std::string("0"));
+    }
+    return tag_;
+}
+
+void OutputUnit::remove_leftovers(const std::string& dir) {
+    if (std::find(swept_dirs_.begin(), swept_dirs_.end(), dir) != swept_dirs_.end()) return;
+    swept_dirs_.push_back(dir);
+    const std::string& tag = temporary_tag();
+    // A tag with an unknown part cannot tell our leftovers from others'.
+    if (tag.starts_with("0-") || tag.find("-0-") != std::string::npos || tag.ends_with("-0"))
+        return;
+    const std::string mark = std::string(kTempMark) + tag + "-";
+    const std::time_t now = std::time(nullptr);
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() < 2 || name[0] != '.' || !name.ends_with(kTempEnd)) continue;
+        const auto at = name.rfind(mark);
+        if (at == std::string::npos) continue;
+        // What follows the tag: "PID-RANDOM.tmp".
+        const char* first = name.data() + at + mark.size();
+        const char* last = name.data() + name.size() - kTempEnd.size();
+        long pid = 0;
+        const auto [p, err] = std::from_chars(first, last, pid);
+        if (err != std::errc() || p == last || *p != '-' || pid <= 0 || pid == ::getpid()) continue;
+        if (std::string_view(p + 1, last).find('-') != std::string_view::npos) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid())
+            continue;
+        if (now - st.st_mtime < kLeftoverAgeSeconds) continue;
+        ::unlink(it->path().c_str());
+    }
+}
+
 bool OutputUnit::classify(bool& exists) {
     namespace fs = std::filesystem;
     target_ = path_;
+    notice_.clear();
     exists = true;
     struct stat st {};
     if (::lstat(path_.c_str(), &st) != 0) {
         if (errno != ENOENT) return fail("", errno);
         exists = false;
     } else if (S_ISLNK(st.st_mode)) {
-        // Replace the file a symbolic link points at, not the link.
+        if (!follow_links_) {
+            commit_error_ = "is a symbolic link; links are not followed";
+            return false;
+        }
+        // The file the link leads to is written in place: it keeps its owner,
+        // its mode and its other names, and nothing is renamed over it.
         if (::stat(path_.c_str(), &st) != 0) return fail("the link leads nowhere", errno);
+        if (!S_ISREG(st.st_mode)) {
+            commit_error_ = "is a symbolic link to something that is not a regular file";
+            return false;
+        }
         std::error_code ec;
         const fs::path real = fs::canonical(path_, ec);
         if (ec) return fail("the link cannot be followed", ec.value());
         target_ = real.string();
+        if (::access(target_.c_str(), W_OK) != 0) return fail("leads to a read-only file", errno);
+        if ((st.st_mode & 0222) == 0) return fail("leads to a read-only file", EACCES);
+        kind_ = Kind::in_place;
+        return true;
     }
     if (!exists) {
         fs::path dir = fs::path(target_).parent_path();
@@ -408,6 +484,13 @@ bool OutputUnit::classify(bool& exists) {
         // Root may write anything: a file that nobody may write stays refused.
         if (::access(target_.c_str(), W_OK) != 0) return fail("is read-only", errno);
         if ((st.st_mode & 0222) == 0) return fail("is read-only", EACCES);
+        if (st.st_nlink > 1) {
+            const auto others = static_cast<unsigned long>(st.st_nlink - 1);
+            notice_ = "has " + std::to_string(others) +
+                      (others == 1 ? " other name (a hard link); it keeps"
+                                   : " other names (hard links); they keep") +
+                      " the old content: the new file replaces this name only";
+        }
         kind_ = Kind::replaced;
         return true;
     }
@@ -510,24 +593,26 @@ bool OutputUnit::create_temporary() {
     const fs::path target(target_);
     fs::path dir = target.parent_path();
     if (dir.empty()) dir = ".";
-    remove_leftovers(dir);
-    int error = 0;
-    for (int attempt = 0; attempt < 100 && temp_fd_ < 0; ++attempt) {
-        std::string name(".");
-        name.append(target.filename().string());
-        name.append(kTempMark);
-        name.append(std::to_string(::getpid()));
-        name.push_back('-');
-        name.append(std::to_string(attempt));
-        name.append(kTempEnd);
-        const fs::path temp = dir / name;
-        // Readable by the owner only until it gets the target's mode.
-        temp_fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (temp_fd_ >= 0) temp_ = temp.string();
-        error = errno;
-        if (temp_fd_ < 0 && error != EEXIST) break;
-    }
-    if (temp_fd_ < 0) return fail("cannot create a file in " + dir.string(), error);
+    remove_leftovers(dir.string());
+    // mkstemp's six random letters make the name unpredictable; a name
+    // planted in the folder only makes it pick another.
+    std::string rest(kTempMark);
+    rest += temporary_tag();
+    rest += '-';
+    rest += std::to_string(::getpid());
+    rest += "-XXXXXX";
+    rest += kTempEnd;
+    std::string name = target.filename().string();
+    if (1 + name.size() + rest.size() > kMaxNameBytes)
+        name.resize(kMaxNameBytes > rest.size() + 1 ? kMaxNameBytes - rest.size() - 1 : 0);
+    std::string leaf(".");
+    leaf += name;
+    leaf += rest;
+    std::string path = (dir / leaf).string();
+    // Readable by the owner only until it gets the target's mode.
+    temp_fd_ = ::mkostemps(path.data(), static_cast<int>(kTempEnd.size()), O_CLOEXEC);
+    if (temp_fd_ < 0) return fail("cannot create a file in " + dir.string(), errno);
+    temp_ = std::move(path);
     return true;
 }
 
@@ -576,9 +661,23 @@ bool OutputUnit::commit_replaced() {
 bool OutputUnit::commit_direct() {
     struct stat st {};
     const bool socket = ::stat(target_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-    const int fd =
-        socket ? connect_socket(target_) : ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return fail("", errno);
+    // Opened without waiting: a pipe that nobody reads fails at once (ENXIO)
+    // instead of blocking for ever; the writes then wait as usual.
+    const int fd = socket ? connect_socket(target_)
+                          : ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENXIO && ::stat(target_.c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
+            return fail("is a pipe that nobody reads", ENXIO);
+        return fail("", errno);
+    }
+    if (!socket) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            const int e = errno;
+            ::close(fd);
+            return fail("", e);
+        }
+    }
     bool ok = write_all(fd, content_);
     int error = errno;
     if (::close(fd) != 0 && ok) {
@@ -589,6 +688,25 @@ bool OutputUnit::commit_direct() {
     return ok || fail("", error);
 }
 
+bool OutputUnit::commit_in_place() {
+    // The file checked at open, still a regular file under the same name.
+    const int fd = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) return fail("cannot write the file the link leads to", errno);
+    struct stat st {};
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = EINVAL;
+    else if (!write_all(fd, content_) ||
+             ::ftruncate(fd, static_cast<off_t>(content_.size())) != 0 ||
+             (sync_ && ::fsync(fd) != 0))
+        error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    content_.clear();
+    return error == 0 || fail("", error);
+}
+
 bool OutputUnit::commit() {
     if (!open_) {
         commit_error_ = "output unit not open";
@@ -596,7 +714,9 @@ bool OutputUnit::commit() {
     }
     if (kind_ == Kind::memory) return true;
     if (!write_failed_) commit_error_.clear();
-    const bool ok = kind_ == Kind::direct ? commit_direct() : commit_replaced();
+    const bool ok = kind_ == Kind::direct     ? commit_direct()
+                    : kind_ == Kind::in_place ? commit_in_place()
+                                              : commit_replaced();
     drop_temporary();
     return ok;
 }

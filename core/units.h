@@ -6,10 +6,12 @@
 // never leaves the target half-written.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qelda {
 
@@ -55,6 +57,9 @@ class InputUnit {
     // readers that need only some blocks; only those bytes are read. The view
     // stays valid until the unit is closed, unless lines are read after it.
     std::string_view bytes_at(std::size_t offset, std::size_t length) noexcept;
+    // True when the file is empty or its last byte ends a line (LF or CR):
+    // a file cut inside its last line has none.
+    bool ends_with_line_end() noexcept;
     // The size of the file in bytes, as opened.
     std::size_t size() const noexcept { return size_; }
     const std::string& path() const noexcept { return path_; }
@@ -123,15 +128,27 @@ class InputUnit {
 // leaves the target half-written: the temporary file is created readable by its
 // owner only and given the target's mode just before the rename. What a writer
 // writes goes into it through a small buffer. A character device, a pipe or a
-// socket cannot be replaced: what was written goes to it directly on `commit`.
-// Anything else is refused, and so is a file without write permission. Memory
-// units (tests, standard output) keep everything in `content()`.
+// socket cannot be replaced: what was written goes to it directly on `commit`;
+// a pipe is opened without waiting, so that one nobody reads is a failure, not a
+// hang. A symbolic link is refused unless links are followed; then the regular
+// file it leads to is written in place (never renamed over), so that its owner,
+// its mode and its other names stay. Anything else is refused, and so is a file
+// without write permission. Memory units (tests, standard output) keep
+// everything in `content()`.
+//
+// Temporary files are named ".NAME.qelda-HOST-BOOT-PIDNS-PID-RANDOM.tmp": the
+// random part makes the name unpredictable, the rest tells a leftover of a
+// process of this machine, this boot and this PID namespace. Leftovers are
+// removed only when all three match, their process is gone and they are older
+// than kLeftoverAge, once per folder for the unit's life (the run).
 class OutputUnit {
   public:
     static constexpr int kNumber = 2;
 
     // How the chosen path takes the output.
-    enum class Kind { memory, replaced, direct };
+    enum class Kind { memory, replaced, direct, in_place };
+    // A leftover temporary file younger than this may still be written.
+    static constexpr long kLeftoverAgeSeconds = 6 * 3600;
 
     // A failure made on purpose, so that tests reach every write failure
     // whoever runs them: writes fail with `error` once `after` bytes went out.
@@ -159,6 +176,14 @@ class OutputUnit {
     // data by themselves.
     void set_sync(bool on) noexcept { sync_ = on; }
     void set_write_fault(WriteFault fault) noexcept { fault_ = fault; }
+    // With `on`, a symbolic link as the chosen path is followed and the regular
+    // file it leads to written in place; otherwise a link is refused.
+    void set_follow_links(bool on) noexcept { follow_links_ = on; }
+    // What the last open found worth a warning ("has 2 other names (hard
+    // links); they keep the old content"); empty otherwise.
+    const std::string& notice() const noexcept { return notice_; }
+    // "HOST-BOOT-PIDNS" of this process, as temporary names carry it.
+    const std::string& temporary_tag();
 
     // Starts the output afresh, as closing with delete and reopening "new" does.
     void restart() noexcept;
@@ -196,6 +221,9 @@ class OutputUnit {
     bool write_all(int fd, std::string_view data);
     bool commit_replaced();
     bool commit_direct();
+    bool commit_in_place();
+    mode_t new_file_mode();
+    void remove_leftovers(const std::string& dir);
     bool fail(std::string what, int error);
     void drop_temporary() noexcept;
 
@@ -204,10 +232,15 @@ class OutputUnit {
     std::string target_;  // the file the temporary replaces (symbolic links resolved)
     std::string temp_;    // the temporary file, once created
     std::string commit_error_;
-    std::size_t written_ = 0;  // bytes written since the output started
+    std::string notice_;
+    std::string tag_;                      // temporary_tag(), made once
+    std::vector<std::string> swept_dirs_;  // folders whose leftovers were looked at
+    std::size_t written_ = 0;              // bytes written since the output started
     WriteFault fault_;
     Kind kind_ = Kind::memory;
     int temp_fd_ = -1;
+    int new_mode_ = -1;  // 0666 less the umask, read once; -1 until read
+    bool follow_links_ = false;
     bool write_failed_ = false;
     bool open_ = false;
     bool overflowed_ = false;

@@ -40,6 +40,9 @@ struct ReadOptions {
     bool all_scans = false;
     bool any_axis = false;
     bool keep_intensities = false;
+    // An x-y file's third column is not read as sigma(I) unless asked for,
+    // even where the extension or the header says it holds sigma.
+    bool no_sigma = false;
     // Values given up front (--wavelengths, --title, --count-time) are used
     // where the file states none; where it states its own, a warning says they
     // were not used.
@@ -89,6 +92,11 @@ class Workspace {
     // stopped ("scan.dat, line 5: 'NaN' is not a number"). Codecs end with
     // `return ws.fail(status, reason);`.
     std::string failure_reason;
+    // For readers of binary files and archives, which have no lines: the byte
+    // of the input where reading failed, shown in the headline instead of a
+    // line number. kNoByte when not known.
+    static constexpr std::size_t kNoByte = static_cast<std::size_t>(-1);
+    std::size_t failure_byte = kNoByte;
     ConversionStatus fail(ConversionStatus status, std::string reason) {
         failure_reason = std::move(reason);
         return status;
@@ -100,6 +108,10 @@ class Workspace {
     // True when the file gave uncertainties of the intensities. A reader may set
     // it; the driver also sets it when the read left any sigma entry nonzero.
     bool has_sigma = false;
+    // What the driver added to every intensity between the read and the write
+    // (0.001 when one was below it, else 0): writers take a count so raised
+    // for the whole count it was.
+    float intensity_shift = 0.0f;
     // Where the wavelengths of the last read came from: the driver sets `file`
     // before a read, the wavelength prompt `user` or `assumed`.
     WavelengthOrigin wavelength_origin = WavelengthOrigin::file;
@@ -111,6 +123,7 @@ class Workspace {
     } asked;
     void clear_diagnostics() noexcept {
         failure_reason.clear();
+        failure_byte = kNoByte;
         warnings.clear();
         scan = ScanInfo{};
     }

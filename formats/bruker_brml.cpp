@@ -174,11 +174,14 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
                                const std::string& where, InstrumentScan& s) {
     s = InstrumentScan{};
     std::string text;
-    if (!zip.read(member.name, text))
+    if (!zip.read(member.name, text)) {
+        if (zip.error_offset() != ZipArchive::kNoOffset)
+            ws.failure_byte = static_cast<std::size_t>(zip.error_offset());
         return ws.fail(zip.error() == ZipArchive::Error::too_large
                            ? ConversionStatus::too_many_points
                            : ConversionStatus::record_error,
                        where + ": " + zip.error_text());
+    }
     pugi::xml_document doc;
     std::string why;
     if (!parse_xml(text, doc, why))
@@ -221,8 +224,14 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
     s.two_theta = static_cast<bool>(axis);
     if (!axis) axis = first_axis;
     if (!axis) return ws.fail(ConversionStatus::record_error, where + " names no scan axis");
+    // Named by its id, which says what moves; the name shown on screen may
+    // say otherwise ("2Theta" on a Theta axis).
     const std::string_view visible = trim(axis.attribute("VisibleName").value());
-    s.axis = std::string(visible.empty() ? axis_id_of(axis) : visible);
+    s.axis = std::string(axis_id_of(axis));
+    if (s.axis.empty())
+        s.axis = std::string(visible);
+    else if (!visible.empty() && visible != s.axis)
+        s.axis += " (shown as " + std::string(visible) + ")";
     if (!parse_number(child_text(axis, "Start"), s.start) ||
         !parse_number(child_text(axis, "Increment"), s.step))
         return ws.fail(ConversionStatus::record_error,

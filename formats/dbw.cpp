@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "core/codec_guard.h"
+#include "core/decimals.h"
 #include "core/fields.h"
 #include "core/point_count.h"
 #include "core/prompts.h"
@@ -319,9 +320,8 @@ ConversionStatus read_dbw(Workspace& ws) {
 }
 
 ConversionStatus write_dbw(Workspace& ws) {
-    // The I fields truncate each intensity toward zero; a count that does not
-    // fit its field (beyond the int32 range, or not finite, included) shows as
-    // an overflow of the unit.
+    // Each intensity is rounded to a whole count first (the I fields would
+    // truncate it); a count that does not fit its field is refused naming it.
     static const Layout kCounts("(I7,7I8,1X,F8.3)");
     static const Layout kRange("(3F8.3)");
     const PowderPattern& r = ws.record();
@@ -337,7 +337,12 @@ ConversionStatus write_dbw(Workspace& ws) {
 
     const Values header = {r.two_theta_start, r.two_theta_step, r.two_theta_end, r.title};
     const TextResult line = write_line(header_layout(), header);
-    if (line.overflow) return ConversionStatus::too_large;
+    const std::string holders = "; x-y, xye or cif can hold it";
+    if (line.overflow)
+        return ws.fail(ConversionStatus::too_large,
+                       "2theta start " + value_text(r.two_theta_start) + ", step " +
+                           value_text(r.two_theta_step) + " or end " + value_text(r.two_theta_end) +
+                           " does not fit DBW's F8.3 header" + holders);
     if (n > 0) {
         // Three decimals must still give every point when the file is read
         // back; a finer step or an end that does not match the points would
@@ -345,7 +350,37 @@ ConversionStatus write_dbw(Workspace& ws) {
         float start = 0.0f, step = 0.0f, end = 0.0f;
         if (read_text(line.text, kRange, {start, step, end}) != Outcome::done ||
             derived_point_count(start, end, step) != n)
-            return ConversionStatus::too_large;
+            return ws.fail(ConversionStatus::too_large,
+                           "step " + value_text(r.two_theta_step) + " from " +
+                               value_text(r.two_theta_start) +
+                               " does not give the same points from DBW's F8.3 header" + holders);
+        // The same points, but angles of more decimals than the header holds.
+        std::string moved;
+        if (start != r.two_theta_start)
+            moved += "2theta start " + value_text(r.two_theta_start) + " written as " +
+                     fixed_digits(start, 3);
+        if (step != r.two_theta_step)
+            moved += (moved.empty() ? "step " : ", step ") + value_text(r.two_theta_step) + " as " +
+                     fixed_digits(step, 3);
+        if (!moved.empty()) ws.warn("DBW's header holds three decimals: " + moved);
+    }
+    // The header holds 50 characters of the title.
+    constexpr std::size_t kTitleField = 50;
+    if (trim_right(r.title).size() > kTitleField)
+        ws.warn("title cut to " + std::to_string(kTitleField) + " characters");
+    // Whole counts, and where they fit.
+    std::vector<float> whole(static_cast<std::size_t>(std::max(n, 0)));
+    RoundingTally tally;
+    for (int32_t i = 0; i < n; ++i) {
+        const double c = tally.take(r.intensity.data()[i], ws.intensity_shift);
+        // The first field of a record has seven columns, the others eight.
+        const double limit = i % kPerRecord == 0 ? 1e7 : 1e8;
+        if (!(c < limit && c > -limit / 10))
+            return ws.fail(ConversionStatus::too_large,
+                           "count " + value_text(r.intensity.data()[i]) + " at point " +
+                               std::to_string(i + 1) + " does not fit DBW's " +
+                               (i % kPerRecord == 0 ? "seven" : "eight") + " columns" + holders);
+        whole[static_cast<std::size_t>(i)] = static_cast<float>(c);
     }
     if (write_record(out, header_layout(), header) != Outcome::done)
         return ConversionStatus::record_error;
@@ -362,7 +397,7 @@ ConversionStatus write_dbw(Workspace& ws) {
 
     const int32_t full = n / kPerRecord;
     const int32_t rest = n - full * kPerRecord;
-    const float* intensity = r.intensity.data();
+    const float* intensity = whole.data();
     for (int32_t rec = 0; rec < full; ++rec) {
         const std::span<const float> counts(intensity + rec * kPerRecord, kPerRecord);
         if (write_record(out, kCounts, {counts, static_cast<float>(label / 1000.0)}) !=
@@ -378,7 +413,9 @@ ConversionStatus write_dbw(Workspace& ws) {
             Outcome::done)
             return ConversionStatus::record_error;
     }
-    return out.overflowed() ? ConversionStatus::too_large : ConversionStatus::done;
+    if (out.overflowed()) return ConversionStatus::too_large;
+    if (const std::string w = tally.warning("DBW"); !w.empty()) ws.warn(w);
+    return ConversionStatus::done;
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "core/codec_guard.h"
+#include "core/decimals.h"
 #include "core/even_grid.h"
 #include "core/fields.h"
 #include "core/prompts.h"
@@ -576,10 +577,57 @@ std::string printable_title(std::string_view title) {
     return out;
 }
 
+// An angle of the BANK record in centidegrees: F10.5 when that reads back as
+// the same angle in degrees, else with the decimals it needs (wider when they
+// do not fit ten columns). `spare` is the room left at the record's end.
+std::string bank_angle(float degrees, std::size_t& spare) {
+    const float centidegrees = 100.0f * degrees;
+    std::string field;
+    append_real_field(field, centidegrees, 10, 5);
+    auto reads_as_degrees = [&](std::string_view text) {
+        double v = 0.0;
+        return parse_real_field(text, 0, v) == FieldError::none &&
+               static_cast<float>(v / 100.0) == degrees;
+    };
+    if (!std::isfinite(degrees) || reads_as_degrees(field)) return field;
+    for (int32_t d = 6; d <= 9; ++d) {
+        std::string digits = fixed_digits(static_cast<double>(degrees) * 100.0, d);
+        if (!reads_as_degrees(digits)) continue;
+        if (digits.size() + 1 > 10 + spare) break;
+        const std::size_t width = std::max<std::size_t>(10, digits.size() + 1);
+        spare -= width - 10;
+        return std::string(width - digits.size(), ' ') + digits;
+    }
+    return field;
+}
+
+// A count in the eight columns of the ESD form: "1234." for a whole count (or
+// one the driver raised by its shift), else with the decimals it needs, or as
+// many as fit. Sets `exact` false when what is written does not read back as
+// the value; returns false when not even the whole number fits.
+bool append_gsas_value(std::string& out, float value, bool whole, int32_t least, bool& exact) {
+    exact = true;
+    if (whole) return append_real_field(out, value, 8, least);
+    const int32_t needed = decimals_to_read_back(value, least, 7);
+    std::string field;
+    if (needed >= 0 && append_real_field(field, value, 8, needed)) {
+        out += field;
+        return true;
+    }
+    exact = false;
+    for (int32_t d = needed >= 0 ? needed - 1 : 7; d >= least; --d) {
+        field.clear();
+        if (append_real_field(field, value, 8, d)) {
+            out += field;
+            return true;
+        }
+    }
+    return append_real_field(out, value, 8, least);
+}
+
 ConversionStatus write_gsas(Workspace& ws) {
     static const Layout kTitle("('   ',A60)");
     static const Layout kBank("('BANK  1      ',I6,4X,I6,'  CONST',3X,2F10.5,' 0.0 0.0 ESD',9X)");
-    static const Layout kPairs("(5(F8.0,F8.2))");
     static const Layout kWholeRecord("(A80)");
 
     OutputUnit& out = ws.output();
@@ -605,16 +653,44 @@ ConversionStatus write_gsas(Workspace& ws) {
         return ConversionStatus::done;
     };
 
-    ConversionStatus status = put(write_text(kRecordLength, kTitle, {printable_title(r.title)}));
+    const std::string title = printable_title(r.title);
+    if (title != r.title) ws.warn("title: control characters written as blanks");
+    ConversionStatus status = put(write_text(kRecordLength, kTitle, {title}));
     if (status != ConversionStatus::done) return status;
 
     const float start_centidegrees = 100.0f * r.two_theta_start;
     const float step_centidegrees = 100.0f * r.two_theta_step;
-    status =
-        put(write_text(kRecordLength, kBank, {n, records, start_centidegrees, step_centidegrees}));
+    TextResult bank =
+        write_text(kRecordLength, kBank, {n, records, start_centidegrees, step_centidegrees});
+    if (bank.outcome == Outcome::done && !bank.overflow) {
+        // Angles that F10.5 centidegrees do not hold take the decimals they
+        // need, out of the blanks that end the record.
+        std::size_t spare = 9;
+        const std::string start_field = bank_angle(r.two_theta_start, spare);
+        const std::string step_field = bank_angle(r.two_theta_step, spare);
+        constexpr std::size_t kAnglesAt = 39;
+        std::string text = bank.text.substr(0, kAnglesAt) + start_field + step_field +
+                           bank.text.substr(kAnglesAt + 20);
+        text.resize(kRecordLength);
+        bank.text = std::move(text);
+    }
+    if (bank.overflow)
+        return ws.fail(ConversionStatus::too_large,
+                       "2theta start " + value_text(r.two_theta_start) + " or step " +
+                           value_text(r.two_theta_step) +
+                           " does not fit the BANK record's ten columns of centidegrees; x-y, "
+                           "xye or cif can hold it");
+    status = put(bank);
     if (status != ConversionStatus::done) return status;
 
+    const float shift = ws.intensity_shift;
+    const bool stated_sigma = ws.has_sigma;
+    int32_t inexact = 0;
+    double largest_change = 0.0;
+    int32_t inexact_sigma = 0;
     std::array<float, 2 * kPairsPerRecord> pairs{};
+    std::string line;
+    line.reserve(kRecordLength);
     for (int32_t rec = 0; rec < records; ++rec) {
         for (int k = 0; k < kPairsPerRecord; ++k) {
             const int32_t i = rec * kPairsPerRecord + k + 1;
@@ -640,10 +716,46 @@ ConversionStatus write_gsas(Workspace& ws) {
             pairs[static_cast<std::size_t>(2 * k)] = count;
             pairs[static_cast<std::size_t>(2 * k + 1)] = s;
         }
-        if (write_record(out, kPairs, {std::span<const float>(pairs)}) != Outcome::done)
+        line.clear();
+        for (int k = 0; k < kPairsPerRecord; ++k) {
+            const int32_t i = rec * kPairsPerRecord + k + 1;
+            const float count = pairs[static_cast<std::size_t>(2 * k)];
+            const float s = pairs[static_cast<std::size_t>(2 * k + 1)];
+            const bool real = i <= n;
+            bool exact = true;
+            if (!append_gsas_value(line, count, !real || is_whole_count(count, shift), 0, exact))
+                return ws.fail(ConversionStatus::too_large,
+                               "count " + value_text(count) + " at point " + std::to_string(i) +
+                                   " does not fit GSAS's eight columns; x-y, xye or cif can "
+                                   "hold it");
+            if (!exact) {
+                ++inexact;
+                double back = 0.0;
+                parse_real_field(std::string_view(line).substr(line.size() - 8), 0, back);
+                largest_change = std::max(largest_change, std::fabs(back - count));
+            }
+            // Uncertainties the file gave keep their digits; those computed
+            // here as the square root of the count keep two decimals.
+            const bool given = real && stated_sigma && r.sigma(i) >= kSmall;
+            if (!append_gsas_value(line, s, !given, 2, exact))
+                return ws.fail(ConversionStatus::too_large,
+                               "sigma " + value_text(s) + " at point " + std::to_string(i) +
+                                   " does not fit GSAS's eight columns; x-y, xye or cif can "
+                                   "hold it");
+            if (!exact) ++inexact_sigma;
+        }
+        if (write_record(out, kWholeRecord, {line}) != Outcome::done)
             return ConversionStatus::record_error;
         if (out.overflowed()) return ConversionStatus::too_large;
     }
+    if (inexact > 0)
+        ws.warn("GSAS holds eight columns: " + std::to_string(inexact) +
+                (inexact == 1 ? " intensity" : " intensities") +
+                " rounded to the decimals that fit (largest change " + change_text(largest_change) +
+                ")");
+    if (inexact_sigma > 0)
+        ws.warn("GSAS holds eight columns: " + std::to_string(inexact_sigma) +
+                " \u03c3 values of the file rounded to the decimals that fit");
     return ConversionStatus::done;
 }
 

@@ -227,7 +227,8 @@ bool parse_xml(std::string& text, pugi::xml_document& doc, std::string& why) {
     // What one element costs in the parsed tree, with its text node, at most.
     constexpr std::size_t kBytesPerMarkup = 128;
     if (text.size() > kMaxXmlBytes) {
-        why = "its XML text passes 256 MB";
+        why = "its XML text holds " + std::to_string(text.size() >> 20) + " MB, more than the " +
+              std::to_string(kMaxXmlBytes >> 20) + " MB of XML allowed for one scan";
         return false;
     }
     const auto markup = static_cast<std::size_t>(std::count(text.begin(), text.end(), '<'));

@@ -77,7 +77,7 @@ std::string number_text(double value);
 // Text without blanks, tabs and line ends on either side.
 std::string_view trim(std::string_view text) noexcept;
 
-inline constexpr std::size_t kMaxXmlBytes = std::size_t{256} << 20;
+inline constexpr std::size_t kMaxXmlBytes = std::size_t{64} << 20;
 
 // Readers that take the whole file into memory (Bruker RAW, RAS) refuse a file
 // larger than this: no scan of theirs comes near it, and memory stays bounded.

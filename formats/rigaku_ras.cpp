@@ -12,6 +12,7 @@
 //   *RAS_INT_END
 #include "formats/rigaku_ras.h"
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <map>
@@ -38,7 +39,7 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 }  // namespace
 
 bool parse_ras_rows(std::string_view text, int32_t first_line, InstrumentScan& scan,
-                    std::string& why) {
+                    std::string& why, int32_t* failed_line) {
     if (text.substr(0, kBom.size()) == kBom) text.remove_prefix(kBom.size());
     const std::size_t limit = static_cast<std::size_t>(kPointCapacity) + 1;
     std::size_t pos = 0;
@@ -55,12 +56,14 @@ bool parse_ras_rows(std::string_view text, int32_t first_line, InstrumentScan& s
         std::vector<int8_t> decimals;
         if (!parse_number_list(line, row, &decimals, 4, bad)) {
             why = "line " + std::to_string(line_no) + ": '" + bad + "' is not a number";
+            if (failed_line != nullptr) *failed_line = line_no;
             return false;
         }
         if (row.size() < 2) {
             why = "line " + std::to_string(line_no) +
                   ": a data row holds an angle and an intensity, found '" +
                   std::string(trim(line).substr(0, 40)) + "'";
+            if (failed_line != nullptr) *failed_line = line_no;
             return false;
         }
         const double factor = row.size() >= 3 ? row[2] : 1.0;
@@ -192,8 +195,12 @@ ConversionStatus load_block(const RasBlock& b, const std::string& where, Instrum
     fixed_angles(b, internal.empty() ? shown : internal, s);
     s.measured_at = std::string(trim(value_of(b, "MEAS_SCAN_START_TIME")));
     std::string why;
-    if (!parse_ras_rows(b.rows, b.first_line, s, why))
+    int32_t failed_line = 0;
+    if (!parse_ras_rows(b.rows, b.first_line, s, why, &failed_line)) {
+        // The headline counts the lines read before the one that failed.
+        ws.record().lines_read = std::max(failed_line - 1, 0);
         return ws.fail(ConversionStatus::record_error, where + ", " + why);
+    }
     return ConversionStatus::done;
 }
 

@@ -15,9 +15,10 @@ namespace qelda {
 // the intensity and optionally the attenuation factor by which the intensity is
 // multiplied; blank lines are skipped and a byte-order mark before the first row
 // is ignored. `first_line` is the line number of the text's first line. False
-// with `why` naming the line ("line 412: '1.2.3' is not a number").
+// with `why` naming the line ("line 412: '1.2.3' is not a number"), and that
+// line's number in `failed_line` when given.
 bool parse_ras_rows(std::string_view text, int32_t first_line, InstrumentScan& scan,
-                    std::string& why);
+                    std::string& why, int32_t* failed_line = nullptr);
 
 // Seconds per step: the speed in seconds when its unit is one ("sec."), else a
 // speed in degrees per minute (or per second) over the step. 0 when the unit is

@@ -52,6 +52,8 @@ bool profile_member(std::string_view name, ProfileMember& m) {
 ConversionStatus read_member(Workspace& ws, ZipArchive& zip, const std::string& member,
                              const std::string& where, std::string& text) {
     if (zip.read(member, text)) return ConversionStatus::done;
+    if (zip.error_offset() != ZipArchive::kNoOffset)
+        ws.failure_byte = static_cast<std::size_t>(zip.error_offset());
     return ws.fail(zip.error() == ZipArchive::Error::too_large ? ConversionStatus::too_many_points
                                                                : ConversionStatus::record_error,
                    where + ": " + zip.error_text());

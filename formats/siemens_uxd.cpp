@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/codec_guard.h"
+#include "core/decimals.h"
 #include "core/even_grid.h"
 #include "core/fields.h"
 #include "formats/codecs.h"
@@ -451,6 +452,14 @@ class UxdReader {
                         what + "; only 2theta scans can be converted");
     }
 
+    // The data run to the end of the file and its last line has no line end.
+    ConversionStatus cut_last_line() {
+        return ws_.fail(ConversionStatus::premature_end,
+                        file_ + ": the file ends inside line " + std::to_string(r_.lines_read) +
+                            " (no line end after it), so its last value may be cut; nothing "
+                            "converted");
+    }
+
     // The error of the line after the last one read.
     ConversionStatus line_error(ConversionStatus status, const std::string& what) {
         return ws_.fail(status,
@@ -515,6 +524,8 @@ class UxdReader {
                          " that _STEPCOUNT announces; the rest was left out");
         } else {
             bool over = false;
+            bool at_end = true;  // the counts run to the end of the file
+            bool last_numbers = false;
             while (in_.next_line(line)) {
                 const LineKind kind = scan_numbers(line, [&](double v) {
                     if (got < limit)
@@ -523,8 +534,10 @@ class UxdReader {
                         over = true;
                 });
                 r_.point_count = got;
+                last_numbers = kind == LineKind::numbers;
                 if (kind == LineKind::not_numbers) {
                     in_.backspace();
+                    at_end = false;
                     break;
                 }
                 if (kind == LineKind::bad)
@@ -534,6 +547,9 @@ class UxdReader {
                 ++r_.lines_read;
             }
             r_.point_count = got;
+            // Without a count to check against, a last line with no line end
+            // may have lost its end, and with it part of its last count.
+            if (at_end && last_numbers && !in_.ends_with_line_end()) return cut_last_line();
         }
         r_.two_theta_end =
             static_cast<float>(r_.point_count - 1) * r_.two_theta_step + r_.two_theta_start;
@@ -567,6 +583,8 @@ class UxdReader {
         int32_t got = 0;
         int32_t extra = 0;
         Row row;
+        bool at_end = true;  // the rows run to the end of the file
+        bool last_numbers = false;
         while (in_.next_line(line)) {
             const std::string_view body = skip_blanks(line);
             if (got == 0 && !body.empty() && body[0] == ';') {
@@ -576,11 +594,13 @@ class UxdReader {
             const LineKind kind = scan_row(line, row);
             if (kind == LineKind::not_numbers) {
                 in_.backspace();
+                at_end = false;
                 break;
             }
             if (kind == LineKind::bad)
                 return line_error(ConversionStatus::record_error,
                                   "a value of the row is not a number");
+            last_numbers = kind == LineKind::numbers;
             if (kind == LineKind::numbers) {
                 if (row.values < 2)
                     return line_error(ConversionStatus::record_error,
@@ -606,6 +626,10 @@ class UxdReader {
             return line_error(ConversionStatus::record_error,
                               "the rows end after " + std::to_string(got) + " of the " +
                                   std::to_string(announced) + " that _STEPCOUNT announces");
+        // A last row with no line end is whole only when it completes the
+        // announced count; otherwise its intensity may have been cut.
+        if (at_end && got > 0 && !in_.ends_with_line_end() && announced == 0 && last_numbers)
+            return cut_last_line();
         if (extra > 0)
             ws_.warn(file_ + ": range " + std::to_string(ranges_) + " holds more rows than the " +
                      std::to_string(announced) +
@@ -680,46 +704,104 @@ int32_t step_decimals(float step) noexcept {
     return 6;
 }
 
+// "KEY=" and the value as Fw.d, or, where that does not read back as the
+// value, with the decimals it needs (keyword lines take any width). False for
+// a value that is not finite.
+bool append_keyword_line(OutputUnit& out, std::string_view key, float value, int32_t width,
+                         int32_t decimals) {
+    if (!std::isfinite(value)) return false;
+    std::string line(key);
+    const int32_t needed =
+        reads_back(value, decimals) ? decimals : decimals_to_read_back(value, decimals, 12);
+    if (needed == decimals && append_real_field(line, value, width, decimals)) {
+        out.append_line(line);
+        return true;
+    }
+    line.resize(key.size());
+    const std::string digits = fixed_digits(value, needed >= 0 ? needed : 12);
+    if (digits.size() < static_cast<std::size_t>(width))
+        line.append(static_cast<std::size_t>(width) - digits.size(), ' ');
+    line += digits;
+    out.append_line(line);
+    return true;
+}
+
+// The counts, eight to a line in 8-column fields: "   1234." for a whole count
+// (or one the driver raised by its shift), else with the decimals it needs. A
+// line with a value too wide for its field has its values separated by tabs
+// instead, so that no reader cuts it by columns. The last line is followed by
+// an empty one when the counts fill it.
+bool append_counts(OutputUnit& out, std::span<const float> counts, float shift) {
+    std::string fields[8];
+    std::string line;
+    const std::size_t n = counts.size();
+    for (std::size_t at = 0;; at += 8) {
+        const std::size_t stop = std::min(n, at + 8);
+        bool wide = false;
+        for (std::size_t k = at; k < stop; ++k) {
+            const float v = counts[k];
+            if (!std::isfinite(v)) return false;
+            std::string& field = fields[k - at];
+            field.clear();
+            const int32_t d =
+                is_whole_count(v, shift) ? 0 : std::max(1, decimals_to_read_back(v, 1, 12));
+            if (!append_real_field(field, v, 8, d)) {
+                field = fixed_digits(v, d);
+                wide = true;
+            }
+        }
+        line.clear();
+        for (std::size_t k = at; k < stop; ++k) {
+            const std::string& field = fields[k - at];
+            if (!wide) {
+                line += field;
+                continue;
+            }
+            if (k > at) line += '\t';
+            line += field.substr(std::min(field.find_first_not_of(' '), field.size()));
+        }
+        out.append_line(line);
+        if (stop - at < 8) break;
+    }
+    return true;
+}
+
 ConversionStatus write_uxd(Workspace& ws) {
     static const Layout kComment("(A)");
     static const Layout kFileVersion("('_FILEVERSION=1')");
     static const Layout kDrive("('_DRIVE=''COUPLED''')");
-    static const Layout kSample("('_SAMPLE=''',A,'''',/,'_WL1=',F8.5)");
-    static const Layout kAlpha2("('_WL2=',F8.5,/,'_WLRATIO=',F8.5)");
-    static const Layout kStepTime("('_STEPTIME=',F7.3)");
-    static const Layout kStepSize[] = {Layout("('_STEPSIZE=',F7.4)"), Layout("('_STEPSIZE=',F8.5)"),
-                                       Layout("('_STEPSIZE=',F9.6)")};
-    static const Layout kStart("('_START=',F7.3)");
+    static const Layout kSample("('_SAMPLE=''',A,'''')");
     static const Layout kStepCount("('_STEPCOUNT=',I5,/,'_COUNTS')");
     static const Layout kStepCountFull("('_STEPCOUNT=',I6,/,'_COUNTS')");
-    static const Layout kCounts("(8F8.0)");
 
     const PowderPattern& r = ws.record();
     OutputUnit& out = ws.output();
     const int32_t n = std::clamp(r.point_count, 0, kPointCapacity);
     const std::span<const float> counts(r.intensity.data(), static_cast<std::size_t>(n));
-    const std::size_t full_lines = static_cast<std::size_t>(n / 8) * 8;
+    const int32_t step_places = step_decimals(r.two_theta_step);
 
     const bool written =
         write_record(out, kComment, {converted_from_line(ws.session().input_path)}) ==
             Outcome::done &&
         write_record(out, kFileVersion, {}) == Outcome::done &&
-        write_record(out, kSample, {trim_right(r.title), r.lambda1}) == Outcome::done &&
-        (r.lambda2 == 0.0f ||
-         write_record(out, kAlpha2, {r.lambda2, r.alpha_ratio}) == Outcome::done) &&
+        write_record(out, kSample, {trim_right(r.title)}) == Outcome::done &&
+        append_keyword_line(out, "_WL1=", r.lambda1, 8, 5) &&
+        (r.lambda2 == 0.0f || (append_keyword_line(out, "_WL2=", r.lambda2, 8, 5) &&
+                               append_keyword_line(out, "_WLRATIO=", r.alpha_ratio, 8, 5))) &&
         write_record(out, kDrive, {}) == Outcome::done &&
-        write_record(out, kStepTime, {r.count_time}) == Outcome::done &&
-        write_record(out, kStepSize[step_decimals(r.two_theta_step) - 4], {r.two_theta_step}) ==
-            Outcome::done &&
-        write_record(out, kStart, {r.two_theta_start}) == Outcome::done &&
+        append_keyword_line(out, "_STEPTIME=", r.count_time, 7, 3) &&
+        append_keyword_line(out, "_STEPSIZE=", r.two_theta_step, step_places + 3, step_places) &&
+        append_keyword_line(out, "_START=", r.two_theta_start, 7, 3) &&
         write_record(out, n > 99999 ? kStepCountFull : kStepCount, {n}) == Outcome::done &&
-        (full_lines == 0 ||
-         write_record(out, kCounts, {counts.first(full_lines)}) == Outcome::done) &&
-        // The rest of the counts; an empty line when there is no rest.
-        write_record(out, kCounts, {counts.subspan(full_lines)}) == Outcome::done;
-    if (!written) return ConversionStatus::record_error;
-    // A field filled with asterisks would make a file that no reader reads right.
+        append_counts(out, counts, ws.intensity_shift);
     if (out.overflowed()) return ConversionStatus::too_large;
+    if (!written) {
+        if (!out.is_open()) return ConversionStatus::record_error;
+        // A value that is not a number would make a file that no reader reads right.
+        return ws.fail(ConversionStatus::too_large,
+                       std::string(out.file_name()) +
+                           ": a value of the scan is not a number; UXD cannot hold it");
+    }
     return ConversionStatus::done;
 }
 

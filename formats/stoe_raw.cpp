@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/codec_guard.h"
+#include "core/decimals.h"
 #include "core/layout.h"
 #include "formats/codecs.h"
 
@@ -104,10 +105,10 @@ int32_t radiation_code(float lambda1) {
     return 3;
 }
 
-// A count staged from an intensity: truncated toward zero; false when it does
-// not fit an int32 (or is not a number).
-bool stage_count(float intensity, int32_t& count) {
-    const double v = std::trunc(static_cast<double>(intensity));
+// A count staged from an intensity: rounded to a whole count (the tally
+// notes what changed); false when it does not fit an int32 (or is not a number).
+bool stage_count(float intensity, float shift, RoundingTally& tally, int32_t& count) {
+    const double v = tally.take(intensity, shift);
     if (!(v >= -2147483648.0 && v <= 2147483647.0)) return false;
     count = static_cast<int32_t>(v);
     return true;
@@ -205,12 +206,27 @@ ConversionStatus write_stoe_raw(Workspace& ws) {
     const PowderPattern& r = ws.record();
     const int32_t n = r.point_count > 0 ? r.point_count : 0;
     // The point count and the block counts are int16 fields.
-    if (n > kStoeMaxPoints) return ConversionStatus::too_large;
 
+    if (n > kStoeMaxPoints)
+        return ws.fail(ConversionStatus::too_large,
+                       std::to_string(n) + " points do not fit Stoe raw's 16-bit point count (" +
+                           std::to_string(kStoeMaxPoints) +
+                           " at most); x-y, xye or cif can hold them");
     std::vector<int32_t> counts(static_cast<std::size_t>(n));
+    RoundingTally tally;
     for (int32_t k = 1; k <= n; ++k)
-        if (!stage_count(r.intensity(k), counts[static_cast<std::size_t>(k - 1)]))
-            return ConversionStatus::too_large;
+        if (!stage_count(r.intensity(k), ws.intensity_shift, tally,
+                         counts[static_cast<std::size_t>(k - 1)]))
+            return ws.fail(ConversionStatus::too_large,
+                           "count " + value_text(r.intensity(k)) + " at point " +
+                               std::to_string(k) +
+                               " does not fit Stoe raw's 32-bit counts; x-y, xye or cif can "
+                               "hold it");
+    if (const std::string w = tally.warning("Stoe raw"); !w.empty()) ws.warn(w);
+    // The file keeps both wavelengths but no ratio: its readers take 0.5.
+    if (r.lambda2 > 0.1f && r.alpha_ratio > 0.0f && r.alpha_ratio != 0.5f)
+        ws.warn("Stoe raw holds no alpha2/alpha1 ratio: " + shortest_decimal(r.alpha_ratio) +
+                " not written (read back as 0.5)");
     int32_t smallest = 0, largest = 0;
     if (n > 0) {
         smallest = largest = counts[0];

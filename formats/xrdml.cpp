@@ -49,11 +49,13 @@ int version_of(std::string_view v) {
 
 ConversionStatus open_xrdml(Workspace& ws, Xrdml& x) {
     const std::string file(ws.input().file_name());
-    const std::string_view bytes = ws.input().bytes();
-    if (bytes.size() > kMaxXmlBytes)
+    // Told by the size the file has, before any of it is read.
+    if (ws.input().size() > kMaxXmlBytes)
         return ws.fail(ConversionStatus::not_available,
-                       file + " passes 256 MB, more XML than an XRDML scan can hold");
-    x.text = std::string(bytes);
+                       file + " holds " + std::to_string(ws.input().size() >> 20) +
+                           " MB, more than the " + std::to_string(kMaxXmlBytes >> 20) +
+                           " MB of XML allowed for one scan file");
+    x.text = std::string(ws.input().bytes());
     std::string why;
     if (!parse_xml(x.text, x.doc, why))
         return ws.fail(ConversionStatus::not_available, file + ": " + why);

@@ -67,6 +67,11 @@ int ZCALLBACK error_memory(voidpf, voidpf) {
     return 0;
 }
 
+// Bytes as whole megabytes, rounded up ("1 MB" for anything up to it).
+std::string megabytes(std::uint64_t bytes) {
+    return std::to_string((bytes >> 20) + ((bytes & 0xfffff) != 0 ? 1 : 0));
+}
+
 }  // namespace
 
 ZipArchive::~ZipArchive() {
@@ -80,8 +85,9 @@ bool ZipArchive::looks_like_zip(std::string_view bytes) noexcept {
             (bytes[2] == '\x05' && bytes[3] == '\x06'));
 }
 
-bool ZipArchive::fail(Error error, std::string text) {
+bool ZipArchive::fail(Error error, std::string text, std::uint64_t offset) {
     error_ = error;
+    error_offset_ = offset;
     error_text_ = std::move(text);
     return false;
 }
@@ -106,29 +112,85 @@ bool ZipArchive::open(std::string_view bytes) {
         return fail(Error::damaged,
                     "its zip directory cannot be read (the archive is cut short or damaged)");
     handle_ = zip;
+    if (!index_entries()) return false;
+    error_ = Error::none;
+    error_offset_ = kNoOffset;
+    error_text_.clear();
+    return true;
+}
 
+// One pass over the central directory: the names, where each member's data
+// lie, and a check that no two members share bytes.
+bool ZipArchive::index_entries() {
+    auto zip = static_cast<unzFile>(handle_);
+    const std::uint64_t total = static_cast<Cursor*>(cursor_)->bytes.size();
     int status = unzGoToFirstFile(zip);
     while (status == UNZ_OK) {
         unz_file_info64 info{};
         if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
-            return fail(Error::damaged, "an entry of its zip directory cannot be read");
+            return fail(Error::damaged,
+                        "entry " + std::to_string(names_.size() + 1) +
+                            " of its zip directory cannot be read",
+                        unzGetOffset64(zip));
         std::string name(info.size_filename, '\0');
         if (unzGetCurrentFileInfo64(zip, &info, name.data(), static_cast<uLong>(name.size() + 1),
                                     nullptr, 0, nullptr, 0) != UNZ_OK)
-            return fail(Error::damaged, "an entry of its zip directory cannot be read");
+            return fail(Error::damaged,
+                        "entry " + std::to_string(names_.size() + 1) +
+                            " of its zip directory cannot be read",
+                        unzGetOffset64(zip));
+        unz64_file_pos pos{};
+        unzGetFilePos64(zip, &pos);
+        Entry e;
+        e.directory_offset = pos.pos_in_zip_directory;
+        e.number = pos.num_of_file;
+        e.packed = info.compressed_size;
+        e.size = info.uncompressed_size;
+        // Where the data start, past the local header (read by minizip).
+        if (unzOpenCurrentFile2(zip, nullptr, nullptr, /*raw=*/1) != UNZ_OK)
+            return fail(Error::damaged,
+                        "member " + name + " cannot be opened (its local header " +
+                            "is damaged or lies outside the archive)",
+                        e.directory_offset);
+        e.data_start = unzGetCurrentFileZStreamPos64(zip);
+        unzCloseCurrentFile(zip);
+        if (e.data_start > total || e.packed > total - e.data_start)
+            return fail(Error::damaged,
+                        "member " + name + " runs past the end of the archive " + "(byte " +
+                            std::to_string(total) + "): it is cut short",
+                        e.data_start);
+        if (!index_.emplace(name, names_.size()).second)
+            return fail(Error::damaged, "its zip directory names " + name + " twice",
+                        e.directory_offset);
         names_.push_back(std::move(name));
+        entries_.push_back(e);
         status = unzGoToNextFile(zip);
     }
     if (status != UNZ_END_OF_LIST_OF_FILE)
         return fail(Error::damaged, "its zip directory is damaged after " +
                                         std::to_string(names_.size()) + " entries");
-    error_ = Error::none;
-    error_text_.clear();
+    std::vector<std::size_t> order(entries_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return entries_[a].data_start < entries_[b].data_start;
+    });
+    for (std::size_t k = 1; k < order.size(); ++k) {
+        const Entry& before = entries_[order[k - 1]];
+        const Entry& after = entries_[order[k]];
+        // Two entries on one local header, or data running into the next.
+        if (after.data_start == before.data_start ||
+            after.data_start < before.data_start + before.packed)
+            return fail(Error::damaged,
+                        "members " + names_[order[k - 1]] + " and " + names_[order[k]] +
+                            " share the bytes from " + std::to_string(after.data_start) +
+                            " on; a zip archive whose members overlap is refused",
+                        after.data_start);
+    }
     return true;
 }
 
 bool ZipArchive::contains(std::string_view name) const noexcept {
-    return std::find(names_.begin(), names_.end(), name) != names_.end();
+    return index_.find(std::string(name)) != index_.end();
 }
 
 bool ZipArchive::read(std::string_view name, std::string& out) {
@@ -136,28 +198,50 @@ bool ZipArchive::read(std::string_view name, std::string& out) {
     auto zip = static_cast<unzFile>(handle_);
     const std::string member(name);
     if (zip == nullptr) return fail(Error::damaged, "the zip archive is not open");
-    if (!contains(name) || unzLocateFile(zip, member.c_str(), 1) != UNZ_OK)
-        return fail(Error::missing, "it has no member " + member);
+    const auto found = index_.find(member);
+    if (found == index_.end()) return fail(Error::missing, "it has no member " + member);
+    const Entry& entry = entries_[found->second];
+    const unz64_file_pos pos{entry.directory_offset, entry.number};
+    if (unzGoToFilePos64(zip, &pos) != UNZ_OK)
+        return fail(Error::damaged,
+                    "the directory entry of " + member + " (byte " +
+                        std::to_string(entry.directory_offset) + ") cannot be read",
+                    entry.directory_offset);
     unz_file_info64 info{};
     if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
-        return fail(Error::damaged, "the directory entry of " + member + " cannot be read");
-    if (info.uncompressed_size > kMaxMemberBytes)
-        return fail(Error::too_large, "member " + member + " would inflate to " +
-                                          std::to_string(info.uncompressed_size >> 20) +
-                                          " MB, more than the 256 MB allowed");
+        return fail(Error::damaged,
+                    "the directory entry of " + member + " (byte " +
+                        std::to_string(entry.directory_offset) + ") cannot be read",
+                    entry.directory_offset);
+    if (info.uncompressed_size > max_member_)
+        return fail(Error::too_large,
+                    "member " + member + " would inflate to " + megabytes(info.uncompressed_size) +
+                        " MB, more than the " + megabytes(max_member_) +
+                        " MB allowed for one member",
+                    entry.data_start);
+    if (info.uncompressed_size > max_total_ - inflated_)
+        return fail(Error::too_large,
+                    "member " + member + " would bring what the archive inflates to " +
+                        megabytes(inflated_ + info.uncompressed_size) + " MB, more than the " +
+                        megabytes(max_total_) + " MB allowed for one input file",
+                    entry.data_start);
     if ((info.flag & 1u) != 0)
-        return fail(Error::unsupported, "member " + member + " is encrypted");
+        return fail(Error::unsupported, "member " + member + " is encrypted", entry.data_start);
     if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
-        return fail(Error::unsupported, "member " + member + " is packed with method " +
-                                            std::to_string(info.compression_method) +
-                                            "; only stored and deflated members can be read");
+        return fail(Error::unsupported,
+                    "member " + member + " is packed with method " +
+                        std::to_string(info.compression_method) +
+                        "; only stored and deflated members can be read",
+                    entry.data_start);
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return fail(Error::damaged,
-                    "member " + member + " cannot be opened (its local header is damaged)");
+                    "member " + member + " cannot be opened (its local header is damaged)",
+                    entry.data_start);
 
     // Grows as the data come, so that a size the header only claims costs
     // nothing; minizip stops inflating at the declared size.
     const auto declared = static_cast<std::size_t>(info.uncompressed_size);
+    inflated_ += declared;
     out.reserve(std::min<std::size_t>(declared, std::size_t{1} << 24));
     char chunk[1 << 16];
     int got = 0;
@@ -168,14 +252,20 @@ bool ZipArchive::read(std::string_view name, std::string& out) {
     const int closed = unzCloseCurrentFile(zip);
     if (got < 0 || out.size() != declared) {
         out.clear();
-        return fail(Error::damaged, "member " + member + " is cut short or damaged");
+        return fail(Error::damaged,
+                    "member " + member + " (data from byte " + std::to_string(entry.data_start) +
+                        ") is cut short or damaged",
+                    entry.data_start);
     }
     if (closed == UNZ_CRCERROR) {
         out.clear();
         return fail(Error::damaged,
-                    "member " + member + " is damaged: its data do not match its checksum");
+                    "member " + member + " (data from byte " + std::to_string(entry.data_start) +
+                        ") is damaged: its data do not match its checksum",
+                    entry.data_start);
     }
     error_ = Error::none;
+    error_offset_ = kNoOffset;
     error_text_.clear();
     return true;
 }

@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh dpkg-dev file >&2
 build="${1:-build-package}"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DQELDA_BUILD_TESTS=OFF -DQELDA_STATIC_CONVERTER=OFF >/dev/null
+  -DQELDA_BUILD_TESTS=OFF -DQELDA_STATIC_CONVERTER=OFF \
+  -DQELDA_INSTALL_LIBRARY=OFF -DQELDA_BUILD_PYTHON=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target qelda qelda-convert qelda_compressed_docs >/dev/null
 rm -f "$build"/qelda_*_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)

@@ -240,8 +240,9 @@ TEST(XyRead, DerivedStep) {
     const Case cases[] = {
         {"thousand_lines", 1000, 10.0, 29.98, 0.02f},
         {"printed_with_three_decimals", 2704, 5.0, 45.545, 0.015f},
-        {"half_rounds_away_from_zero", 2, 0.0, 0.15625, 0.1563f},
-        {"negative_half_rounds_away_from_zero", 2, 0.15625, 0.0, -0.1563f},
+        // Five decimals hold the step closer than the four it would be rounded to.
+        {"five_decimals_hold_the_step", 2, 0.0, 0.15625, 0.15625f},
+        {"negative_five_decimals_hold_the_step", 2, 0.15625, 0.0, -0.15625f},
         // Four decimals would move the last angle by 0.18 degrees.
         {"five_decimal_step_kept", 3945, 20.0, 84.9, static_cast<float>(64.9 / 3944)},
         {"synchrotron_step_kept", 2500, 0.5, 6.79748,

@@ -64,7 +64,6 @@ TEST(Cli, UsageErrorsExitTwo) {
         {"-f", "nonsense", in, out},
         {"-t", "xrdml", in, out},  // read only
         {"--bogus", in, out},
-        {(dir / "scan.xyz").string(), out},
         {in, (dir / "out.xyz").string()},
         {in, "-"},
         {in, dir.path().string()},         // a folder as OUTPUT needs --to
@@ -93,10 +92,10 @@ TEST(Cli, FormatsByNameAndNumber) {
     ScratchDir dir;
     const auto in = (dir / "scan.bin").string();
     write_file(in, "");
-    // "Scintag ard" cannot be written: the read happens first, then the message.
+    // "Scintag ard" cannot be written: refused before the input is read.
     for (const char* from : {"ard", "Scintag ard", "6"}) {
         const CliRun r = run_cli({"-f", from, "-t", "ard", in, (dir / "o.ard").string()});
-        EXPECT_EQ(r.status, 1) << from;
+        EXPECT_EQ(r.status, 2) << from;
         EXPECT_FALSE(r.err.empty());
     }
 }
@@ -146,13 +145,17 @@ TEST_F(CliWithExample, JsonSigmaOnlyFromUncertaintiesAndIntensitiesKept) {
     const CliRun with = run_cli({"--header-lines", "0", "--read-sigma", "-t", "json", xye, "-"});
     EXPECT_NE(with.out.find("\"sigma\":[1.5,2]"), std::string::npos) << with.out;
     EXPECT_NE(with.out.find("\"intensity\":[0.001,4.001]"), std::string::npos) << with.out;
-    const CliRun kept =
-        run_cli({"--header-lines", "0", "--keep-intensities", "-t", "json", xye, "-"});
+    // An .xye file's third column is sigma unless --no-sigma says otherwise.
+    const CliRun read_by_default = run_cli({"--header-lines", "0", "-t", "json", xye, "-"});
+    EXPECT_NE(read_by_default.out.find("\"sigma\":[1.5,2]"), std::string::npos)
+        << read_by_default.out;
+    const CliRun kept = run_cli(
+        {"--header-lines", "0", "--keep-intensities", "--no-sigma", "-t", "json", xye, "-"});
     EXPECT_NE(kept.out.find("\"intensity\":[0,4]"), std::string::npos) << kept.out;
     EXPECT_EQ(kept.out.find("\"sigma\""), std::string::npos);
 }
 
-// Refusals leave every file as it was and exit 2; --force and a folder as
+// Refusals leave every file as it was and exit 1; --force and a folder as
 // OUTPUT write.
 TEST_F(CliWithExample, OverwritesAreRefused) {
     const auto a = dir / "sample2.uxd", b = dir / "sample3.uxd", link = dir / "link.uxd";
@@ -168,11 +171,11 @@ TEST_F(CliWithExample, OverwritesAreRefused) {
         const char* written;  // the file that changes, or nullptr
     };
     const Case cases[] = {
-        {{A, B}, 2, nullptr},  // qelda-convert *.uxd over two UXD files
-        {{A, A}, 2, nullptr},
-        {{A, link.string()}, 2, nullptr},
-        {{"-n", A, gsa}, 2, nullptr},
-        {{"-t", "xy", A, B}, 2, nullptr},  // B still holds a UXD scan
+        {{A, B}, 1, nullptr},  // qelda-convert *.uxd over two UXD files
+        {{A, A}, 1, nullptr},
+        {{A, link.string()}, 1, nullptr},
+        {{"-n", A, gsa}, 1, nullptr},
+        {{"-t", "xy", A, B}, 1, nullptr},  // B still holds a UXD scan
         {{A, gsa}, 0, "old.gsa"},          // another format: replaced
         {{"-t", "xy", A, (dir / "into").string()}, 0, "into/sample2.dat"},
         {{"--force", A, B}, 0, "sample3.uxd"},
@@ -254,7 +257,7 @@ TEST_F(CliWithExample, BatchFailuresAndCollisions) {
     };
     for (const auto& args : refused) {
         const CliRun x = run_cli(args);
-        EXPECT_EQ(x.status, 2) << x.err;
+        EXPECT_EQ(x.status, 1) << x.err;
         EXPECT_FALSE(std::filesystem::exists(o));
         EXPECT_NE(x.err.find("nothing converted"), std::string::npos) << x.err;
     }
@@ -436,6 +439,11 @@ TEST(Cli, FormatOfANameAndItsContent) {
         {"a.raw", guess(F::none, {F::stoe_raw, F::bruker_raw}), F::none, true},
         {"a.txt", guess(F::none), F::none, true},
         {"scan", guess(F::siemens_uxd, {F::siemens_uxd}), F::siemens_uxd, true},
+        {"OLD.RD", guess(F::none), F::philips_rd, false},
+        {"a.dat", guess(F::rigaku_dat, {F::rigaku_dat}), F::rigaku_dat, true},
+        {"a.csv", guess(F::ascii_xy, {F::ascii_xy}), F::ascii_xy, true},
+        {"a.csv", guess(F::none), F::csv, true},
+        {"run.h5", guess(F::none), F::nexus, false},
     };
     for (const auto& c : cases) {
         bool asked = false;
@@ -476,6 +484,189 @@ TEST(Cli, DetectPrintsEachFormat) {
     EXPECT_NE(r.out.find("a.uxd: uxd (extension .uxd)\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("b.txt: unknown: "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("c.dat: stoe-raw (content: "), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace qelda
+
+namespace qelda {
+namespace {
+
+// The command line as a new user meets it: operands as cp takes them, usage
+// texts, exit statuses (0 all converted, 1 a file not converted, 2 a wrong
+// command line), and messages that say what happened and what to do.
+TEST(Cli, AsANewUserMeetsIt) {
+    const auto examples = std::filesystem::path(QELDA_SOURCE_DIR) / "examples";
+    if (!std::filesystem::exists(examples / "quartz.uxd")) GTEST_SKIP() << "examples absent";
+    struct Case {
+        std::vector<std::string> args;  // "@" stands for the scratch folder
+        int status;
+        std::vector<std::string> in_out;         // texts standard output holds
+        std::vector<std::string> in_err;         // texts standard error holds
+        std::vector<std::string> not_in_output;  // on neither
+        std::vector<std::string> written;        // files that exist afterwards
+        std::vector<std::string> absent;         // files that do not
+        bool stdout_full = false;                // standard output is /dev/full
+    };
+    const Case cases[] = {
+        // A trailing folder takes the outputs, as cp takes its target.
+        {{"-q", "-t", "xy", "@/a.uxd", "@/b.uxd", "@/out8"},
+         0,
+         {},
+         {},
+         {},
+         {"out8/a.dat", "out8/b.dat"},
+         {"a.dat", "b.dat"}},
+        {{"-q", "-t", "xy", "@/a.uxd", "@/new9/"}, 0, {}, {}, {}, {"new9/a.dat"}, {"a.dat"}},
+        {{"-t", "xy", "-o", "-", "@/a.uxd"}, 2, {}, {"-o -"}, {}, {}, {"a.dat"}},
+        // The success names the output in full.
+        {{"@/a.uxd", "@/a.gsa"}, 0, {"To    @/a.gsa\n", "From  @/a.uxd\n"}, {}, {}, {"a.gsa"}, {}},
+        // Usage: once, no library placeholders.
+        {{"--help"},
+         0,
+         {"Usage: qelda-convert [OPTION]... INPUT OUTPUT", "--list-formats",
+          " 2  the command line itself is wrong"},
+         {},
+         {"TEXT", "OPERANDS", "REQUIRED", "Usage: qelda-convert [OPTIONS]"},
+         {},
+         {}},
+        {{}, 2, {}, {"missing file operand", "Try 'qelda-convert --help'"}, {"OPERANDS"}, {}, {}},
+        {{"--bogus", "@/a.uxd", "@/o.dat"},
+         2,
+         {},
+         {"unrecognized option '--bogus'"},
+         {"OPERANDS"},
+         {},
+         {"o.dat"}},
+        {{"--list-formats"}, 0, {"stoe-raw", "Siemans uxd"}, {}, {"Usage"}, {}, {}},
+        // --detect reads nothing it cannot open, and says so.
+        {{"--detect", "@/none.uxd"},
+         1,
+         {},
+         {"@/none.uxd: No such file or directory"},
+         {"uxd ("},
+         {},
+         {}},
+        // A writer that does not exist is refused before any input is read (a
+        // missing input would otherwise be the failure).
+        {{"-t", "ard", "@/none.uxd", "@/o.ard"}, 2, {}, {"cannot be written"}, {}, {}, {"o.ard"}},
+        {{"@/none.uxd", "@/o.ard"}, 2, {}, {"cannot be written"}, {}, {}, {"o.ard"}},
+        // Files that cannot be converted: 1.
+        {{"@/none.uxd", "@/o.dat"}, 1, {}, {"ERROR OPENING INPUT DATA FILE"}, {}, {}, {"o.dat"}},
+        {{"@/plain.txt", "@/o.dat"}, 1, {}, {"cannot tell its format"}, {}, {}, {"o.dat"}},
+        {{"@/a.uxd", "@/a.uxd"}, 1, {}, {"itself"}, {}, {}, {}},
+        // A wrong --from: the reason first, the headline after it, and --from named.
+        {{"-f", "uxd", "@/plain.txt", "@/o.dat"},
+         1,
+         {},
+         {"(THIS DATA FORMAT NOT YET AVAILABLE)", "--from"},
+         {"o.dat: THIS"},
+         {},
+         {"o.dat"}},
+        // The line of a read error once.
+        {{"-f", "xy", "--header-lines", "0", "@/bad.xy", "@/o.gsa"},
+         1,
+         {},
+         {"ERROR READING INPUT FILE AFTER LINE 2: "},
+         {", line 2", "LINE    2"},
+         {},
+         {"o.gsa"}},
+        // -q: the failures alone.
+        {{"-q", "-t", "gsas", "@/a.uxd", "@/none.uxd", "@/b.uxd"},
+         1,
+         {},
+         {"none.uxd"},
+         {"converted,"},
+         {"a.gsa", "b.gsa"},
+         {}},
+        // Names that meet: refused with the ways out; each way out works.
+        {{"-t", "xy", "-o", "@/o", "@/s1.uxd", "@/s1.raw"},
+         1,
+         {},
+         {"nothing converted", "--keep-extension", "--numbered"},
+         {},
+         {},
+         {"o"}},
+        {{"-q", "--keep-extension", "-t", "xy", "-o", "@/o", "@/s1.uxd", "@/s1.raw"},
+         0,
+         {},
+         {},
+         {},
+         {"o/s1.uxd.dat", "o/s1.raw.dat"},
+         {"o/s1.dat"}},
+        {{"-q", "--numbered", "-t", "xy", "-o", "@/o", "@/s1.uxd", "@/s1.raw"},
+         0,
+         {},
+         {},
+         {},
+         {"o/s1.dat", "o/s1-2.dat"},
+         {}},
+        {{"--numbered", "--keep-extension", "-t", "xy", "@/s1.uxd"},
+         2,
+         {},
+         {"two ways"},
+         {},
+         {},
+         {"s1.uxd.dat", "s1.dat"}},
+        // A full standard output says why.
+        {{"-t", "xy", "@/a.uxd", "-"},
+         1,
+         {},
+         {"standard output: No space left on device"},
+         {},
+         {},
+         {},
+         true},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const std::string root = dir.path().string();
+        for (const char* name : {"a.uxd", "b.uxd", "s1.uxd"})
+            std::filesystem::copy_file(examples / "quartz.uxd", dir / name);
+        std::filesystem::copy_file(examples / "quartz.raw", dir / "s1.raw");
+        std::filesystem::create_directory(dir / "out8");
+        write_file(dir / "plain.txt", "hello\nthis is no scan\n");
+        write_file(dir / "bad.xy", "10.0 5\n10.02 x7\n10.04 6\n");
+        auto expand = [&](std::string s) {
+            for (std::size_t at; (at = s.find('@')) != std::string::npos;) s.replace(at, 1, root);
+            return s;
+        };
+        std::vector<std::string> args;
+        for (const auto& a : c.args) args.push_back(expand(a));
+        CliRun r;
+        if (c.stdout_full) {
+            std::FILE* full = std::fopen("/dev/full", "w");
+            if (full == nullptr) continue;
+            args.insert(args.begin(), "qelda-convert");
+            std::vector<const char*> argv;
+            for (const auto& a : args) argv.push_back(a.c_str());
+            std::FILE* err = std::tmpfile();
+            r.status =
+                run_convert_cli(static_cast<int>(argv.size()), argv.data(), stdin, full, err);
+            std::fclose(full);
+            std::rewind(err);
+            char buf[4096];
+            for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, err)) > 0;)
+                r.err.append(buf, n);
+            std::fclose(err);
+        } else {
+            r = run_cli(args);
+        }
+        const std::string what = (c.args.empty() ? std::string("(none)") : c.args[0]) + " " +
+                                 (c.args.size() > 1 ? c.args[1] : "") + "\nout: " + r.out +
+                                 "\nerr: " + r.err;
+        EXPECT_EQ(r.status, c.status) << what;
+        for (const auto& t : c.in_out) EXPECT_NE(r.out.find(expand(t)), std::string::npos) << what;
+        for (const auto& t : c.in_err) EXPECT_NE(r.err.find(expand(t)), std::string::npos) << what;
+        for (const auto& t : c.not_in_output) {
+            EXPECT_EQ(r.out.find(expand(t)), std::string::npos) << t << " in " << what;
+            EXPECT_EQ(r.err.find(expand(t)), std::string::npos) << t << " in " << what;
+        }
+        for (const auto& f : c.written) EXPECT_TRUE(std::filesystem::exists(dir / f)) << f << what;
+        for (const auto& f : c.absent) EXPECT_FALSE(std::filesystem::exists(dir / f)) << f << what;
+        // "-o -" and the like never make a file or folder named "-".
+        EXPECT_FALSE(std::filesystem::exists("-")) << what;
+    }
 }
 
 }  // namespace

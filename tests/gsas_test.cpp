@@ -364,7 +364,8 @@ TEST(GsasWrite, FullArraysRoundTrip) {
 }
 
 // The uncertainty written beside each count: sigma when >= 0.001, else the square
-// root of a count above 0.001, else 1.
+// root of a count above 0.001, else 1. Counts that are not whole keep the
+// decimals they need.
 TEST(GsasWrite, UncertaintyRules) {
     struct Case {
         float intensity, sigma;
@@ -372,10 +373,10 @@ TEST(GsasWrite, UncertaintyRules) {
     };
     const Case cases[] = {
         {100.0f, 0.001f, "    100.    0.00"},      {100.0f, 0.0009f, "    100.   10.00"},
-        {100.0f, 5.555f, "    100.    5.55"},      {0.001f, 0.0f, "      0.    1.00"},
-        {0.0011f, 0.0f, "      0.    0.03"},       {0.0f, 0.0f, "      0.    1.00"},
-        {-50.0f, 0.0f, "    -50.    1.00"},        {1294.5f, 0.0f, "   1295.   35.98"},
-        {9999999.0f, 3162.0f, "9999999. 3162.00"}, {2.5f, 2.345f, "      3.    2.35"},
+        {100.0f, 5.555f, "    100.    5.55"},      {0.001f, 0.0f, "   0.001    1.00"},
+        {0.0011f, 0.0f, "  0.0011    0.03"},       {0.0f, 0.0f, "      0.    1.00"},
+        {-50.0f, 0.0f, "    -50.    1.00"},        {1294.5f, 0.0f, "  1294.5   35.98"},
+        {9999999.0f, 3162.0f, "9999999. 3162.00"}, {2.5f, 2.345f, "     2.5    2.35"},
     };
     for (const Case& c : cases) {
         Bench b;
@@ -386,6 +387,14 @@ TEST(GsasWrite, UncertaintyRules) {
         ASSERT_EQ(b.write(gsas_codec, written), ConversionStatus::done) << c.intensity;
         EXPECT_EQ(lines_of(written)[2].substr(0, 16), c.written) << c.intensity << " " << c.sigma;
     }
+    // A count the driver raised by 0.001 is written as the whole count it was.
+    Bench b;
+    b.r().point_count = 1;
+    b.r().intensity(1) = 0.001f;
+    b.ws.intensity_shift = 0.001f;
+    std::string written;
+    ASSERT_EQ(b.write(gsas_codec, written), ConversionStatus::done);
+    EXPECT_EQ(lines_of(written)[2].substr(0, 16), "      0.    1.00");
 }
 
 // Variable-slit renormalisation: count and uncertainty divided by 5 sin(theta);
@@ -396,9 +405,9 @@ TEST(GsasWrite, SlitRenormalisation) {
         const char* written;
     };
     const Case cases[] = {
-        {30.0f, 1294.0f, 0.0f, "   1000.   27.80"},    // f = 5 sin 15 deg = 1.294
-        {30.0f, 1294.0f, 12.94f, "   1000.   10.00"},  // sigma decided before the division
-        {90.0f, 3535.5f, 0.0f, "   1000.   16.82"},    // f = 5 sin 45 deg
+        {30.0f, 1294.0f, 0.0f, "999.9264   27.80"},    // f = 5 sin 15 deg = 1.294
+        {30.0f, 1294.0f, 12.94f, "999.9264   10.00"},  // sigma decided before the division
+        {90.0f, 3535.5f, 0.0f, "999.9904   16.82"},    // f = 5 sin 45 deg
         {0.0f, 1294.0f, 0.0f, "   1294.   35.97"},     // 2-theta 0: left as it is
         {-5.0f, 1294.0f, 0.0f, "   1294.   35.97"},
     };

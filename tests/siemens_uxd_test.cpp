@@ -566,15 +566,18 @@ TEST(UxdWrite, LastLineOfAPartialRowHasNoEmptyLineAfterIt) {
     EXPECT_EQ(lines.back().size(), 24u);
 }
 
-TEST(UxdWrite, TooLargeForTheFieldsIsRefusedAndNothingIsReplaced) {
+// Values wider than the fixed fields widen them: keyword lines take any width,
+// and a line of counts with a wide one is separated by tabs. Each reads back.
+TEST(UxdWrite, WideValuesWidenTheirFields) {
     struct Case {
         const char* name;
         void (*setup)(PowderPattern&);
+        const char* line;  // a line of the output
     };
     const Case cases[] = {
-        {"count", [](PowderPattern& r) { r.intensity(3) = 10000000.0f; }},
-        {"start", [](PowderPattern& r) { r.two_theta_start = 1000.0f; }},
-        {"step_time", [](PowderPattern& r) { r.count_time = 1000.0f; }},
+        {"count", [](PowderPattern& r) { r.intensity(3) = 10000000.0f; }, "10000000."},
+        {"start", [](PowderPattern& r) { r.two_theta_start = 1000.0f; }, "_START=1000.000"},
+        {"step_time", [](PowderPattern& r) { r.count_time = 1000.0f; }, "_STEPTIME=1000.000"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -582,22 +585,21 @@ TEST(UxdWrite, TooLargeForTheFieldsIsRefusedAndNothingIsReplaced) {
         quartz(b.r(), 20);
         c.setup(b.r());
         std::string text;
-        EXPECT_EQ(b.write(siemens_uxd_codec, text), ConversionStatus::too_large);
+        ASSERT_EQ(b.write(siemens_uxd_codec, text), ConversionStatus::done);
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        Bench back;
+        ASSERT_EQ(back.read(siemens_uxd_codec, text), ConversionStatus::done);
+        EXPECT_EQ(back.r().two_theta_start, b.r().two_theta_start);
+        EXPECT_EQ(back.r().count_time, b.r().count_time);
+        for (int32_t i = 1; i <= 20; ++i) ASSERT_EQ(back.r().intensity(i), b.r().intensity(i)) << i;
     }
-
-    // Through the driver: the message, and the old file untouched.
-    ScratchDir dir;
-    const auto in = dir / "in.uxd";
-    const auto out = dir / "out.uxd";
-    write_file(in, "_STEPSIZE=0.02\r\n_STEPCOUNT=2\r\n_COUNTS\r\n 5 12345678\r\n");
-    write_file(out, "old contents");
+    // A value that is not a number is refused, naming it.
     Bench b;
-    ASSERT_EQ(b.ws.input().open(in.string()), Outcome::done);
-    ASSERT_EQ(b.ws.output().open(out.string(), false), Outcome::done);
-    b.ws.session().input_path = in.string();
-    run_conversion(b.ws, FormatId::siemens_uxd, FormatId::siemens_uxd);
-    EXPECT_EQ(b.ui.last_failure(), "DATA TOO LARGE FOR OUTPUT FORMAT");
-    EXPECT_EQ(read_file(out), "old contents");
+    quartz(b.r(), 20);
+    b.r().intensity(2) = std::numeric_limits<float>::quiet_NaN();
+    std::string text;
+    EXPECT_EQ(b.write(siemens_uxd_codec, text), ConversionStatus::too_large);
+    EXPECT_NE(b.ws.failure_reason.find("not a number; UXD cannot hold it"), std::string::npos);
 }
 
 // --- Round trips ----------------------------------------------------------------------

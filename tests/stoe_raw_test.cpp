@@ -122,9 +122,9 @@ TEST(StoeRawWrite, HeaderFieldsAtTheirOffsets) {
         {kRange + 48, 6.25f}, {kRange + 52, 12.58f}, {kRange + 56, 6.29f}, {kRange + 60, 0.04f},
         {kRange + 64, 0.02f}, {kRange + 68, 2.5f},   {kRange + 72, 0.0f}};
     for (const auto& [at, v] : reals) EXPECT_FLOAT_EQ(lef(f, at), v) << "real32 at " << at;
-    EXPECT_EQ(le32(f, kRange + 120), -7) << "smallest count";
+    EXPECT_EQ(le32(f, kRange + 120), -8) << "smallest count";
     EXPECT_EQ(le32(f, kRange + 124), 90) << "largest count";
-    EXPECT_EQ(le32(f, kData), 40);
+    EXPECT_EQ(le32(f, kData), 41);
 }
 
 struct RadiationCase {
@@ -196,7 +196,7 @@ TEST(StoeRawWrite, RefusesWhatTheFormatCannotHold) {
 
 // --- Reading -----------------------------------------------------------------
 
-TEST(StoeRawRead, RoundTripTruncatesIntensities) {
+TEST(StoeRawRead, RoundTripRoundsIntensities) {
     Bench b;
     fill_scan(b.r(), 6, 5.0f, 0.015f);
     const float in[] = {12.9f, -3.7f, 0.0f, 123456.75f, 2147483520.0f, -2147483648.0f};
@@ -221,7 +221,9 @@ TEST(StoeRawRead, RoundTripTruncatesIntensities) {
     EXPECT_EQ(c.r().two_theta_step, 0.015f);
     EXPECT_EQ(c.r().count_time, 10.0f);
     ASSERT_EQ(c.r().point_count, 6);
-    const float expected[] = {12.0f, -3.0f, 0.0f, 123456.0f, 2147483520.0f, -2147483648.0f};
+    const float expected[] = {13.0f, -4.0f, 0.0f, 123457.0f, 2147483520.0f, -2147483648.0f};
+    EXPECT_EQ(b.ws.warnings, std::vector<std::string>{"Stoe raw holds whole counts: 3 "
+                                                      "intensities rounded (largest change 0.3)"});
     for (int32_t k = 1; k <= 6; ++k) EXPECT_EQ(c.r().intensity(k), expected[k - 1]) << k;
     EXPECT_EQ(c.r().sigma(1), 7.0f) << "sigma is not stored";
     EXPECT_EQ(c.r().intensity(7), 55.0f);

@@ -50,7 +50,15 @@ TEST(OutputUnit, EveryKindOfTarget) {
          },
          false, false, "is read-only: Permission denied"},
         {"dangling link", [](auto& p) { return ::symlink("gone", p.c_str()) == 0; }, false, false,
-         "No such file or directory"},
+         "is a symbolic link; links are not followed"},
+        {"link to a file",
+         [](auto& p) {
+             write_file(p.string() + ".real", "old");
+             return ::symlink("target.real", p.c_str()) == 0;
+         },
+         false, false, "is a symbolic link; links are not followed"},
+        {"pipe without reader", [](auto& p) { return ::mkfifo(p.c_str(), 0600) == 0; }, true, false,
+         "is a pipe that nobody reads"},
         {"missing folder",
          [](auto& p) {
              std::filesystem::remove(p);
@@ -86,7 +94,7 @@ TEST(OutputUnit, EveryKindOfTarget) {
             (void)e;
             ++entries;
         }
-        EXPECT_LE(entries, 1u) << c.what;
+        EXPECT_LE(entries, std::string_view(c.what) == "link to a file" ? 2u : 1u) << c.what;
     }
 }
 
@@ -159,26 +167,6 @@ TEST(OutputUnit, TemporaryFileIsPrivateUntilTheRename) {
     ASSERT_EQ(::stat((dir / "new.dat").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     ::umask(old_mask);
-}
-
-TEST(OutputUnit, LeftoversOfDeadProcessesAreRemoved) {
-    ScratchDir dir;
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    ASSERT_GT(child, 0);
-    ::waitpid(child, nullptr, 0);
-    const std::string dead = ".out.dat.qelda-" + std::to_string(child) + "-0.tmp";
-    const std::string alive = ".out.dat.qelda-" + std::to_string(::getppid()) + "-0.tmp";
-    write_file(dir / dead, "half");
-    write_file(dir / alive, "busy");
-    write_file(dir / "other.tmp", "not ours");
-    OutputUnit u;
-    ASSERT_EQ(u.open((dir / "out.dat").string(), false), Outcome::done);
-    u.append_line("x");
-    ASSERT_TRUE(u.close(true));
-    EXPECT_FALSE(std::filesystem::exists(dir / dead));
-    EXPECT_TRUE(std::filesystem::exists(dir / alive));
-    EXPECT_TRUE(std::filesystem::exists(dir / "other.tmp"));
 }
 
 // A file-backed unit with a small window gives the same lines as the same bytes

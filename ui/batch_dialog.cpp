@@ -1,7 +1,10 @@
 #include "ui/batch_dialog.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -14,10 +17,15 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cerrno>
+#include <cstring>
 #include <optional>
+
+#include <unistd.h>
 
 #include "core/driver.h"
 #include "core/workspace.h"
@@ -52,6 +60,8 @@ class BatchPrompts final : public Interaction {
     void show_success(const PowderPattern&, const ConversionSession&,
                       std::span<const std::string>) override {}
     void reset_selection() override {}
+    // A Cancel in a prompt or the dataset dialog stops the batch.
+    bool cancelled() const override { return window_.cancelled(); }
 
     WavelengthEntries wavelength_prompt() override {
         if (!asked_wavelengths_) {
@@ -112,6 +122,17 @@ QString format_text(FormatId id) {
     return f != nullptr ? from_bytes(f->list_text) : QString();
 }
 
+// Why files cannot be written into `folder`, or empty when they can.
+QString folder_problem(const QString& folder) {
+    const QFileInfo info(folder);
+    if (!info.exists()) return QStringLiteral("The output folder %1 does not exist.").arg(folder);
+    if (!info.isDir()) return QStringLiteral("%1 is not a folder.").arg(folder);
+    if (::access(to_path(folder).c_str(), W_OK | X_OK) != 0)
+        return QStringLiteral("The output folder %1 cannot be written: %2.")
+            .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+    return {};
+}
+
 QStringList local_files(const QMimeData* data) {
     QStringList files;
     if (data == nullptr || !data->hasUrls()) return files;
@@ -146,19 +167,39 @@ BatchDialog::BatchDialog(WindowInteraction& ui, QWidget* parent)
     table_widget_->setTextElideMode(Qt::ElideMiddle);
     table_widget_->setWordWrap(false);
     table_widget_->verticalHeader()->hide();
+    // Rows of one line of text with a little air, not the style's tall default.
+    const int row_height = fontMetrics().height() * 7 / 5;
+    table_widget_->verticalHeader()->setMinimumSectionSize(row_height);
+    table_widget_->verticalHeader()->setDefaultSectionSize(row_height);
+    // The file names take the room; the short columns fit their contents; the
+    // reasons are read whole below the table and copied with Ctrl+C.
     QHeaderView* header = table_widget_->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
-    header->setStretchLastSection(true);
-    table_widget_->setColumnWidth(file_column, 220);
-    table_widget_->setColumnWidth(format_column, 120);
-    table_widget_->setColumnWidth(points_column, 60);
-    table_widget_->setColumnWidth(outcome_column, 80);
+    header->setSectionResizeMode(file_column, QHeaderView::Stretch);
+    for (const int c : {format_column, points_column})
+        header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    // The outcome's words, the longest of them whole.
+    table_widget_->setColumnWidth(
+        outcome_column, fontMetrics().horizontalAdvance(QStringLiteral("converting\u2026")) +
+                            4 * fontMetrics().averageCharWidth());
+    header->setStretchLastSection(false);
+    table_widget_->setColumnWidth(reason_column, 260);
     top->addWidget(table_widget_, 1);
+    details_ = new QLabel(this);
+    details_->setObjectName(QStringLiteral("details"));
+    details_->setTextFormat(Qt::PlainText);
+    details_->setWordWrap(true);
+    details_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    top->addWidget(details_);
+    connect(table_widget_, &QTableWidget::currentCellChanged, this,
+            [this](int row) { show_details(row); });
+    auto* copy = new QShortcut(QKeySequence::Copy, table_widget_);
+    connect(copy, &QShortcut::activated, this, [this] { copy_rows(); });
 
     auto* list_row = new QHBoxLayout();
-    add_ = new QPushButton(QStringLiteral("Add files\u2026"), this);
+    add_ = new QPushButton(QStringLiteral("&Add files\u2026"), this);
     add_->setObjectName(QStringLiteral("add"));
-    remove_ = new QPushButton(QStringLiteral("Remove"), this);
+    remove_ = new QPushButton(QStringLiteral("&Remove"), this);
     remove_->setObjectName(QStringLiteral("remove"));
     list_row->addWidget(add_);
     list_row->addWidget(remove_);
@@ -180,15 +221,20 @@ BatchDialog::BatchDialog(WindowInteraction& ui, QWidget* parent)
     output_folder_ = new QLineEdit(this);
     output_folder_->setObjectName(QStringLiteral("output_folder"));
     output_folder_->setPlaceholderText(QStringLiteral("beside each input file"));
-    folder_ = new QPushButton(QStringLiteral("Folder\u2026"), this);
+    folder_ = new QPushButton(QStringLiteral("F&older\u2026"), this);
     folder_->setObjectName(QStringLiteral("choose_folder"));
-    show_each_ = new QCheckBox(QStringLiteral("Show each pattern before it is written"), this);
+    show_each_ = new QCheckBox(QStringLiteral("&Show each pattern before it is written"), this);
     show_each_->setObjectName(QStringLiteral("show_each"));
-    grid->addWidget(new QLabel(QStringLiteral("Input format:"), this), 0, 0);
+    auto label = [this](const char* text, QWidget* buddy) {
+        auto* l = new QLabel(QString::fromLatin1(text), this);
+        l->setBuddy(buddy);
+        return l;
+    };
+    grid->addWidget(label("&Input format:", input_format_), 0, 0);
     grid->addWidget(input_format_, 0, 1, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Output format:"), this), 1, 0);
+    grid->addWidget(label("O&utput format:", output_format_), 1, 0);
     grid->addWidget(output_format_, 1, 1, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Output folder:"), this), 2, 0);
+    grid->addWidget(label("Output &folder:", output_folder_), 2, 0);
     grid->addWidget(output_folder_, 2, 1);
     grid->addWidget(folder_, 2, 2);
     grid->addWidget(show_each_, 3, 1, 1, 2);
@@ -207,11 +253,11 @@ BatchDialog::BatchDialog(WindowInteraction& ui, QWidget* parent)
     top->addWidget(status_);
 
     auto* buttons = new QHBoxLayout();
-    convert_ = new QPushButton(QStringLiteral("Convert all"), this);
+    convert_ = new QPushButton(QStringLiteral("&Convert all"), this);
     convert_->setObjectName(QStringLiteral("convert_all"));
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancel_->setObjectName(QStringLiteral("cancel"));
-    close_ = new QPushButton(QStringLiteral("Close"), this);
+    close_ = new QPushButton(QStringLiteral("C&lose"), this);
     close_->setObjectName(QStringLiteral("close"));
     for (QPushButton* b : {add_, remove_, folder_, convert_, cancel_, close_})
         b->setAutoDefault(false);
@@ -231,6 +277,8 @@ BatchDialog::BatchDialog(WindowInteraction& ui, QWidget* parent)
         update_controls();
     });
     connect(folder_, &QPushButton::clicked, this, [this] { choose_folder(); });
+    // A folder that cannot take the outputs is told when it is chosen or typed.
+    connect(output_folder_, &QLineEdit::editingFinished, this, [this] { check_folder(); });
     connect(convert_, &QPushButton::clicked, this, [this] { start(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { cancel(); });
     connect(close_, &QPushButton::clicked, this, [this] { reject(); });
@@ -305,8 +353,52 @@ void BatchDialog::choose_folder() {
     chooser.setOption(QFileDialog::DontUseNativeDialog);
     chooser.setFileMode(QFileDialog::Directory);
     chooser.setOption(QFileDialog::ShowDirsOnly);
-    if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty())
+    if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()) {
         output_folder_->setText(chooser.selectedFiles().first());
+        check_folder();
+    }
+}
+
+bool BatchDialog::check_folder() {
+    const QString folder = output_folder_->text().trimmed();
+    const QString problem = folder.isEmpty() ? QString() : folder_problem(folder);
+    output_folder_->setStyleSheet(
+        problem.isEmpty() ? QString() : QStringLiteral("QLineEdit { background: #ffd8d8; }"));
+    output_folder_->setToolTip(problem);
+    if (!problem.isEmpty() || status_->property("folder_problem").toBool())
+        status_->setText(problem);
+    status_->setProperty("folder_problem", !problem.isEmpty());
+    return problem.isEmpty();
+}
+
+void BatchDialog::show_details(int row) {
+    if (row < 0 || row >= table_widget_->rowCount()) {
+        details_->clear();
+        return;
+    }
+    const QTableWidgetItem* file = table_widget_->item(row, file_column);
+    const QTableWidgetItem* reason = table_widget_->item(row, reason_column);
+    const QString why = reason != nullptr ? reason->text() : QString();
+    details_->setText(file == nullptr || why.isEmpty()
+                          ? QString()
+                          : file->data(Qt::UserRole).toString() + QStringLiteral(": ") + why);
+}
+
+void BatchDialog::copy_rows() {
+    QStringList lines;
+    const auto rows = table_widget_->selectionModel()->selectedRows();
+    for (const QModelIndex& index : rows) {
+        QStringList cells;
+        for (int c = 0; c < table_widget_->columnCount(); ++c) {
+            const QTableWidgetItem* item = table_widget_->item(index.row(), c);
+            QString text = item != nullptr ? item->text() : QString();
+            if (c == file_column && item != nullptr) text = item->data(Qt::UserRole).toString();
+            cells << text;
+        }
+        lines << cells.join(QLatin1Char('\t'));
+    }
+    if (!lines.isEmpty())
+        QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
 }
 
 bool BatchDialog::start() {
@@ -325,10 +417,7 @@ bool BatchDialog::start() {
     extension.append(out->extension);
     for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     const QString folder = output_folder_->text().trimmed();
-    if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
-        status_->setText(QStringLiteral("The output folder %1 does not exist.").arg(folder));
-        return false;
-    }
+    if (!folder.isEmpty() && !check_folder()) return false;
     plan_ = plan_batch(inputs, to_path(folder), extension);
     if (!plan_.ok()) {
         status_->setText(QStringLiteral("Nothing converted: %1.").arg(from_path(plan_.error)));
@@ -341,6 +430,7 @@ bool BatchDialog::start() {
     ui_.set_owner(this);
     next_ = 0;
     converted_ = 0;
+    failed_ = 0;
     cancelled_ = false;
     running_ = true;
     progress_->setRange(0, static_cast<int>(plan_.items.size()));
@@ -363,6 +453,8 @@ void BatchDialog::step() {
     }
     convert_row(next_);
     ++next_;
+    if (table_widget_->item(next_ - 1, outcome_column)->text() == QLatin1String("failed"))
+        ++failed_;
     progress_->setValue(next_);
     QTimer::singleShot(0, this, [this] { step(); });
 }
@@ -404,7 +496,15 @@ void BatchDialog::convert_row(int row) {
     s.input_ready = s.output_ready = true;
     // A reader that takes its title from the user starts from the file's name.
     ws.record().set_title(file_name_part(item.input));
+    ui_.clear_cancelled();
+    ui_.set_files(item.input, item.output);
     const ConversionResult result = run_conversion(ws, format, out_format, table_);
+    if (result.cancelled) {
+        // Cancel in a prompt or the dataset dialog: this file and the rest stop.
+        set_row(row, {}, QStringLiteral("cancelled"), QStringLiteral("nothing written"));
+        cancelled_ = true;
+        return;
+    }
     if (result.succeeded() && result.write_attempted) {
         ++converted_;
         QStringList notes;
@@ -425,10 +525,18 @@ void BatchDialog::finish() {
     ui_.set_owner(previous_owner_);
     const int total = static_cast<int>(plan_.items.size());
     QString text = QStringLiteral("%1 of %2 files converted").arg(converted_).arg(total);
+    if (failed_ > 0) text += QStringLiteral(", %1 failed").arg(failed_);
     if (cancelled_) {
-        for (int r = next_; r < total; ++r) set_row(r, {}, QStringLiteral("cancelled"), {});
-        text += QStringLiteral("; cancelled");
+        for (int r = next_; r < total; ++r)
+            set_row(r, {}, QStringLiteral("cancelled"), QStringLiteral("not converted"));
+        const int left = total - converted_ - failed_;
+        text += QStringLiteral("; cancelled, %1 not converted").arg(left);
     }
+    const QString folder = output_folder_->text().trimmed();
+    if (converted_ > 0)
+        text += folder.isEmpty() ? QStringLiteral("; the outputs are beside their inputs")
+                                 : QStringLiteral("; the outputs are in %1")
+                                       .arg(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
     status_->setText(text + QLatin1Char('.'));
     update_controls();
     emit batch_finished();
@@ -439,10 +547,12 @@ void BatchDialog::set_row(int row, const QString& points, const QString& outcome
     const QString texts[] = {points, outcome, reason};
     for (int k = 0; k < 3; ++k) {
         auto* item = new QTableWidgetItem(texts[k]);
+        if (k == 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         if (k == 2) item->setToolTip(texts[k]);
         if (k == 1 && texts[k] == QLatin1String("failed")) item->setForeground(QColor(170, 0, 0));
         table_widget_->setItem(row, points_column + k, item);
     }
+    if (row == table_widget_->currentRow()) show_details(row);
 }
 
 void BatchDialog::update_controls() {

@@ -81,6 +81,12 @@ class BatchDialog : public QDialog {
     void finish();
     void set_row(int row, const QString& points, const QString& outcome, const QString& reason);
     void update_controls();
+    // Tells in the status line (and marks the field) when the output folder
+    // cannot take the outputs; true when it can or none is given.
+    bool check_folder();
+    void show_details(int row);
+    // Ctrl+C: the selected rows, tab-separated, the file with its full path.
+    void copy_rows();
 
     WindowInteraction& ui_;
     std::unique_ptr<BatchPrompts> prompts_;
@@ -88,6 +94,7 @@ class BatchDialog : public QDialog {
     BatchPlan plan_;
     int next_ = 0;
     int converted_ = 0;
+    int failed_ = 0;
     bool running_ = false;
     bool cancelled_ = false;
     std::optional<ScriptedInteraction::Answers> preset_;
@@ -100,6 +107,7 @@ class BatchDialog : public QDialog {
     QCheckBox* show_each_;
     QProgressBar* progress_;
     QLabel* status_;
+    QLabel* details_;
     QPushButton* add_;
     QPushButton* remove_;
     QPushButton* folder_;

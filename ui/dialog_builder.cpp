@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcutEvent>
 #include <QStyle>
 #include <charconv>
 #include <optional>
@@ -78,7 +80,58 @@ QRect fit_fixed_text(QWidget* w, QRect box) {
     return box;
 }
 
+constexpr ControlMnemonic kMnemonics[] = {
+    {kMainDialog, 1000, "&Input File", id::input_select},
+    {kMainDialog, 1005, "&Output File", id::output_select},
+    {kMainDialog, id::convert, "&Convert", 0},
+    {kMainDialog, id::reset, "&Reset", 0},
+    {kMainDialog, id::exit, "E&xit", 0},
+    {kWavelengthPrompt, 1027, "Wavelength alpha&1:", id::alpha1_box},
+    {kWavelengthPrompt, 1028, "Wavelength alpha&2:", id::alpha2_box},
+    {kWavelengthPrompt, 1031, "Intensity &ratio alpha2/alpha1 | Input 0 if no alpha2",
+     id::ratio_box},
+    {kXyInputPrompt, 1031, "&Title on File:", id::xy_title_box},
+    {kXyInputPrompt, 1033, "&Count time/step (secs):", id::count_time_box},
+    {kXyInputPrompt, 1036, "Number of &header lines to skip:", id::header_lines_box},
+    {kXyInputPrompt, 1039, "Read &sigma(I)", id::read_sigma_box},
+    {kSlitPrompt, id::slit_box, "&Perform intensity conversion", 0},
+    {kAsciiOutputPrompt, id::write_title_box, "Write &title onto file:", 0},
+    {kAsciiOutputPrompt, id::write_sigma_box, "Write &sigma(I) into file", 0},
+};
+
+// The text without its mnemonic marks ("&&" is a plain "&").
+QString without_mnemonic(const QString& text) {
+    QString plain;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size()) ++i;
+        plain += text[i];
+    }
+    return plain;
+}
+
+// A group box's mnemonic presses the button of its row.
+class GroupShortcut : public QObject {
+  public:
+    GroupShortcut(QGroupBox* group, QAbstractButton* button) : QObject(group), button_(button) {
+        group->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::Shortcut) return false;
+        if (button_->isEnabled()) button_->animateClick();
+        return true;
+    }
+
+  private:
+    QAbstractButton* button_;
+};
+
 }  // namespace
+
+std::span<const ControlMnemonic> control_mnemonics() noexcept {
+    return kMnemonics;
+}
 
 DialogBaseUnits DialogBaseUnits::of(const QFont& font) {
     const QFontMetrics fm(font);
@@ -240,10 +293,12 @@ void TemplateDialog::set_text(int id, const QString& text) {
 
 QString TemplateDialog::text(int id) const {
     QWidget* w = control(id);
-    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+    const bool marked = w != nullptr && w->property("mnemonic").toBool();
+    auto shown = [marked](const QString& t) { return marked ? without_mnemonic(t) : t; };
+    if (auto* label = qobject_cast<QLabel*>(w)) return shown(label->text());
     if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
-    if (auto* group = qobject_cast<QGroupBox*>(w)) return group->title();
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) return shown(button->text());
+    if (auto* group = qobject_cast<QGroupBox*>(w)) return shown(group->title());
     if (auto* list = qobject_cast<QComboBox*>(w)) return list->currentText();
     return {};
 }
@@ -297,9 +352,57 @@ void TemplateDialog::done(int result) {
     QDialog::done(result);
 }
 
+void TemplateDialog::add_cancel(int x_units, int y_units, int cx_units, int cy_units) {
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancel"));
+    cancel->setAutoDefault(false);
+    cancel->setGeometry(units_.to_pixels(x_units, y_units, cx_units, cy_units));
+    connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
+    cancellable_ = true;
+}
+
+void TemplateDialog::reject() {
+    if (!cancellable_) {
+        done(QDialog::Rejected);
+        return;
+    }
+    cancelled_ = true;
+    QDialog::done(QDialog::Rejected);
+}
+
+void TemplateDialog::closeEvent(QCloseEvent* event) {
+    if (!cancellable_) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    // The close box reads the dialog back as OK does.
+    done(id::ok);
+    if (isVisible())
+        event->ignore();
+    else
+        event->accept();
+}
+
+void TemplateDialog::set_mnemonic(int id, const QString& text, int target) {
+    QWidget* w = control(id);
+    if (w == nullptr) return;
+    w->setProperty("mnemonic", true);
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(text);
+        if (QWidget* buddy = control(target)) label->setBuddy(buddy);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        button->setText(text);
+    } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+        group->setTitle(text);
+        if (auto* pressed = control_as<QAbstractButton>(target)) new GroupShortcut(group, pressed);
+    }
+}
+
 std::unique_ptr<TemplateDialog> build_dialog(const DialogTemplate& t, QWidget* parent) {
     auto dialog = std::make_unique<TemplateDialog>(t, parent);
     if (!dialog->build_controls(t)) return nullptr;
+    for (const ControlMnemonic& m : kMnemonics)
+        if (m.dialog == t.id) dialog->set_mnemonic(m.id, QString::fromLatin1(m.text), m.target);
     return dialog;
 }
 

@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 
 #include "ui/dialog_templates.h"
 
@@ -80,6 +81,18 @@ class TemplateDialog : public QDialog {
 
     void done(int result) override;
 
+    // Adds a Cancel button at this place (dialog units): Cancel and Escape then
+    // end the dialog at once, without the close check, and cancelled() says so.
+    // The close box still ends it as OK does.
+    void add_cancel(int x_units, int y_units, int cx_units, int cy_units);
+    bool cancelled() const noexcept { return cancelled_; }
+    void reject() override;
+
+    // Gives a control its keyboard mnemonic: `text` is its text with "&" before
+    // the letter. A label's mnemonic focuses `target`; a group box's presses
+    // the button `target`. text() still answers the text without the "&".
+    void set_mnemonic(int id, const QString& text, int target = 0);
+
     // Makes the controls of the template; false when one cannot be made.
     bool build_controls(const DialogTemplate& t);
 
@@ -90,7 +103,21 @@ class TemplateDialog : public QDialog {
     DialogBaseUnits units_;
     std::map<int, std::function<void()>> actions_;
     std::function<bool()> close_check_;
+    bool cancellable_ = false;
+    bool cancelled_ = false;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 };
+
+// The mnemonics of the templates' controls, set by build_dialog.
+struct ControlMnemonic {
+    int dialog;
+    int id;
+    const char* text;  // with "&" before the letter
+    int target;        // what a label focuses or a group box presses; 0: none
+};
+std::span<const ControlMnemonic> control_mnemonics() noexcept;
 
 // Builds dialog `template_id`, or returns nullptr when there is no such
 // template or one of its controls cannot be made (an unknown icon).

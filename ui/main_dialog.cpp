@@ -7,7 +7,9 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
@@ -107,6 +109,31 @@ class InputDrop : public QObject {
     MainDialog* main_;
 };
 
+// Escape would end the program at once, losing the choices: it asks first.
+class EscapeAsks : public QObject {
+  public:
+    explicit EscapeAsks(QDialog* dialog) : QObject(dialog), dialog_(dialog) {
+        dialog->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier) return false;
+        QMessageBox ask(QMessageBox::Question, dialog_->windowTitle(), QStringLiteral("End QELDA?"),
+                        QMessageBox::Yes | QMessageBox::No, dialog_);
+        ask.setObjectName(QString::fromLatin1(kConfirmExitName));
+        ask.setDefaultButton(QMessageBox::No);
+        ask.setEscapeButton(QMessageBox::No);
+        if (ask.exec() == QMessageBox::Yes) dialog_->done(id::exit);
+        return true;
+    }
+
+  private:
+    QDialog* dialog_;
+};
+
 bool has_suffix(std::string_view name, std::string_view suffix) {
     if (name.size() <= suffix.size() || name[name.size() - suffix.size() - 1] != '.') return false;
     for (std::size_t i = 0; i < suffix.size(); ++i) {
@@ -194,7 +221,7 @@ bool MainDialog::build(int template_id) {
     // the dialog, so that the template's controls keep their places.
     const DialogBaseUnits u = d.base_units();
     const QRect batch_box = u.to_pixels(250, 100, 48, 15);
-    auto* batch = new QPushButton(QStringLiteral("Batch\u2026"), &d);
+    auto* batch = new QPushButton(QStringLiteral("&Batch\u2026"), &d);
     batch->setObjectName(QStringLiteral("batch"));
     batch->setToolTip(QStringLiteral("Convert many files at once"));
     batch->setAutoDefault(false);
@@ -202,6 +229,7 @@ bool MainDialog::build(int template_id) {
     d.setFixedWidth(std::max(d.width(), batch_box.right() + u.x * 2));
     QObject::connect(batch, &QPushButton::clicked, &d, [this] { open_batch(); });
     new InputDrop(&d, this);
+    new EscapeAsks(&d);
     ui_.set_owner(dialog_.get());
     ui_.set_reset([this] { reset_selection(); });
     return true;
@@ -382,6 +410,8 @@ void MainDialog::convert() {
     const ConversionSession& s = ws_.session();
     // Never a conversion without both files open.
     if (!s.input_ready || !s.output_ready) return;
+    ui_.clear_cancelled();
+    ui_.set_files(s.input_path, s.output_path);
     if (table_.empty())
         run_conversion(ws_, input_format, output_format);
     else

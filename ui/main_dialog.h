@@ -28,6 +28,8 @@ inline constexpr const char* kChooserDefaultSuffix = "dat";
 // Object names of the two choosers, so that tests can find them.
 inline constexpr const char* kInputChooserName = "input_chooser";
 inline constexpr const char* kOutputChooserName = "output_chooser";
+// Object name of the question Escape asks before the program ends.
+inline constexpr const char* kConfirmExitName = "confirm_exit";
 
 // The format a file's name selects: .xy, .xye and .xyd give Ascii x-y, and
 // otherwise the three characters after the first "." of the file name (not of

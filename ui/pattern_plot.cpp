@@ -8,6 +8,24 @@
 #include <cmath>
 
 namespace qelda::ui {
+namespace {
+
+// A round spacing (1, 2 or 5 times a power of ten) that cuts `span` into
+// about `parts` parts.
+double round_interval(double span, double parts) {
+    const double rough = span / parts;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    const double f = rough / power;
+    return (f < 1.5 ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10) * power;
+}
+
+// The decimals a label needs to show values spaced `interval` apart.
+QString label_format(double interval) {
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(interval) + 1e-9)));
+    return QStringLiteral("%.") + QString::number(decimals) + QLatin1Char('f');
+}
+
+}  // namespace
 
 std::vector<int32_t> thin_for_columns(std::span<const float> values, int columns) {
     const auto n = static_cast<int64_t>(values.size());
@@ -62,6 +80,8 @@ PatternPlot::PatternPlot(QWidget* parent) : QChartView(new QChart(), parent) {
     y_log_ = new QLogValueAxis(this);
     y_log_->setLabelFormat(QStringLiteral("%g"));
     y_log_->setBase(10.0);
+    // Between the decades, ticks at 2, 3, ... 9 times the decade.
+    y_log_->setMinorTickCount(8);
     for (QAbstractAxis* a :
          {static_cast<QAbstractAxis*>(y_linear_), static_cast<QAbstractAxis*>(y_log_)})
         a->setTitleText(QStringLiteral("Intensity (counts)"));
@@ -71,6 +91,25 @@ PatternPlot::PatternPlot(QWidget* parent) : QChartView(new QChart(), parent) {
     series_->attachAxis(y_linear_);
     // A zoom moves the 2theta range: the points of the new range are thinned afresh.
     connect(x_axis_, &QValueAxis::rangeChanged, this, [this] { redraw(); });
+    // Round intensities at every zoom.
+    connect(y_linear_, &QValueAxis::rangeChanged, this, [this] { set_y_ticks(); });
+}
+
+void PatternPlot::set_caption(const QString& caption) {
+    QFont font = this->font();
+    font.setBold(true);
+    chart()->setTitleFont(font);
+    chart()->setTitle(caption);
+}
+
+void PatternPlot::set_y_ticks() {
+    const double span = y_linear_->max() - y_linear_->min();
+    if (!(span > 0) || !std::isfinite(span)) return;
+    const double interval = round_interval(span, 5);
+    y_linear_->setTickType(QValueAxis::TicksDynamic);
+    y_linear_->setTickAnchor(0.0);
+    y_linear_->setTickInterval(interval);
+    y_linear_->setLabelFormat(label_format(interval));
 }
 
 void PatternPlot::set_pattern(const PowderPattern& record) {
@@ -98,6 +137,13 @@ void PatternPlot::set_pattern(const PowderPattern& record) {
 
 void PatternPlot::set_log_scale(bool on) {
     if (on == log_) return;
+    // The zoom stays: the same 2theta range, and the same intensities as far
+    // as the new scale can show them.
+    const double x_lo = x_axis_->min();
+    const double x_hi = x_axis_->max();
+    const double y_lo = on ? y_linear_->min() : y_log_->min();
+    const double y_hi = on ? y_linear_->max() : y_log_->max();
+    const bool zoomed = zoomed_ || chart()->isZoomed();
     log_ = on;
     QChart* c = chart();
     QAbstractAxis* from = on ? static_cast<QAbstractAxis*>(y_linear_) : y_log_;
@@ -107,11 +153,24 @@ void PatternPlot::set_log_scale(bool on) {
     from->setParent(this);
     c->addAxis(to, Qt::AlignLeft);
     series_->attachAxis(to);
-    reset_zoom();
+    if (!zoomed) {
+        reset_zoom();
+        return;
+    }
+    if (on) {
+        const double lo = std::max(y_lo, static_cast<double>(smallest_positive_) * 0.8);
+        y_log_->setRange(lo, std::max(y_hi, lo * 10));
+    } else {
+        y_linear_->setRange(y_lo, y_hi);
+    }
+    x_axis_->setRange(x_lo, x_hi);
+    zoomed_ = true;
+    redraw();
 }
 
 void PatternPlot::reset_zoom() {
     chart()->zoomReset();
+    zoomed_ = false;
     const double last = x_of(y_.empty() ? 0 : y_.size() - 1);
     double lo = std::min(start_, last);
     double hi = std::max(start_, last);
@@ -144,15 +203,11 @@ void PatternPlot::set_ticks(double lo, double hi) {
     // that the axis never lays out thousands of ticks of a smaller range.
     const double span = hi - lo;
     if (!(span > 0) || !std::isfinite(span)) return;
-    const double rough = span / 6;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    const double f = rough / power;
-    const double interval = (f < 1.5 ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10) * power;
+    const double interval = round_interval(span, 6);
     x_axis_->setTickType(QValueAxis::TicksDynamic);
     x_axis_->setTickAnchor(std::floor(lo / interval) * interval);
     x_axis_->setTickInterval(interval);
-    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(interval) + 1e-9)));
-    x_axis_->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) + QLatin1Char('f'));
+    x_axis_->setLabelFormat(label_format(interval));
 }
 
 void PatternPlot::redraw() {

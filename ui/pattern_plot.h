@@ -1,9 +1,11 @@
 // The pattern of a dataset drawn as intensity against 2theta: a line series
 // thinned to the screen, zoom by dragging a rectangle, reset by double-click,
-// and a logarithmic intensity scale on demand.
+// and a logarithmic intensity scale on demand that keeps the zoom. Ticks fall
+// on round values (1, 2 or 5 times a power of ten) at every zoom.
 #pragma once
 
 #include <QChartView>
+#include <QString>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -30,6 +32,8 @@ class PatternPlot : public QChartView {
 
     // Copies the pattern's angles and intensities and draws the whole scan.
     void set_pattern(const PowderPattern& record);
+    // The heading above the plot (the file name and the title).
+    void set_caption(const QString& caption);
     // Intensity on a logarithmic scale (points at or below 0 are drawn at the
     // smallest positive intensity).
     void set_log_scale(bool on);
@@ -50,6 +54,7 @@ class PatternPlot : public QChartView {
     // Fills the series with the thinned points of the visible 2theta range.
     void redraw();
     void set_ticks(double lo, double hi);
+    void set_y_ticks();
     double x_of(std::size_t i) const noexcept { return start_ + step_ * static_cast<double>(i); }
 
     QLineSeries* series_ = nullptr;
@@ -64,6 +69,7 @@ class PatternPlot : public QChartView {
     float smallest_positive_ = 1;
     bool log_ = false;
     bool redrawing_ = false;
+    bool zoomed_ = false;  // the range is not the whole scan
 };
 
 }  // namespace qelda::ui

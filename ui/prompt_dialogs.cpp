@@ -115,6 +115,7 @@ std::unique_ptr<TemplateDialog> make_wavelength_prompt(QWidget* parent) {
     d->set_text(id::alpha2_box, from_bytes(start.alpha2));
     d->set_text(id::ratio_box, from_bytes(start.ratio));
     refuse_bad_numbers(*d, kWavelengthBoxes);
+    d->add_cancel(15, 85, 50, 14);
     return d;
 }
 
@@ -130,11 +131,12 @@ std::unique_ptr<TemplateDialog> make_xy_input_prompt(std::string_view current_ti
                                                      int32_t header_lines, QWidget* parent) {
     auto d = build_dialog(kXyInputPrompt, parent);
     if (!d) return d;
-    d->set_text(id::xy_title_box, from_bytes(fixed_text(current_title, kTitleLength)));
+    d->set_text(id::xy_title_box, from_bytes(trim_right(current_title)));
     d->set_text(id::header_lines_box, QString::number(header_lines));
     d->set_text(id::count_time_box, QString());
     d->set_checked(id::read_sigma_box, false);
     refuse_bad_numbers(*d, kXyInputBoxes);
+    d->add_cancel(11, 106, 50, 14);
     return d;
 }
 
@@ -158,6 +160,7 @@ std::unique_ptr<TemplateDialog> make_slit_prompt(QWidget* parent) {
         dialog->set_text(id::slit_warning,
                          from_bytes(dialog->checked(id::slit_box) ? warning : kBlank));
     });
+    d->add_cancel(37, 95, 50, 14);
     return d;
 }
 
@@ -169,9 +172,10 @@ std::unique_ptr<TemplateDialog> make_ascii_output_prompt(std::string_view curren
                                                          QWidget* parent) {
     auto d = build_dialog(kAsciiOutputPrompt, parent);
     if (!d) return d;
-    d->set_text(id::ascii_title_box, from_bytes(fixed_text(current_title, kTitleLength)));
+    d->set_text(id::ascii_title_box, from_bytes(trim_right(current_title)));
     d->set_checked(id::write_title_box, true);
     d->set_checked(id::write_sigma_box, false);
+    d->add_cancel(30, 75, 50, 14);
     return d;
 }
 

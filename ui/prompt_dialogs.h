@@ -3,7 +3,8 @@
 // of its boxes; the core (core/prompts.h) applies the layouts and rules.
 //
 // A number box that would not read under its layout keeps the prompt open:
-// the box is marked, says what is wrong, and gets the focus.
+// the box is marked, says what is wrong, and gets the focus. Every prompt has a
+// Cancel button left of OK: Cancel or Escape stops the conversion.
 #pragma once
 
 #include <memory>

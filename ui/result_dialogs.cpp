@@ -1,12 +1,18 @@
 #include "ui/result_dialogs.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QPushButton>
+#include <QScreen>
 #include <vector>
 
 #include "core/display_texts.h"
+#include "core/driver.h"
 #include "ui/pattern_plot.h"
 #include "ui/qt_text.h"
 
@@ -30,14 +36,15 @@ class Stretcher : public QObject {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Resize) {
+            // Smaller than at first too, down to the dialog's minimum size.
             const QSize now = static_cast<QWidget*>(watched)->size();
-            const int dx = std::max(0, now.width() - base_.width());
-            const int dy = std::max(0, now.height() - base_.height());
+            const int dx = now.width() - base_.width();
+            const int dy = now.height() - base_.height();
             for (const Piece& p : pieces_) {
                 QRect r = p.base;
                 if (p.move_y) r.translate(0, dy);
-                if (p.grow_x) r.setWidth(r.width() + dx);
-                if (p.grow_y) r.setHeight(r.height() + dy);
+                if (p.grow_x) r.setWidth(std::max(1, r.width() + dx));
+                if (p.grow_y) r.setHeight(std::max(1, r.height() + dy));
                 p.widget->setGeometry(r);
             }
         }
@@ -49,23 +56,87 @@ class Stretcher : public QObject {
     std::vector<Piece> pieces_;
 };
 
-// The plot beside the template's controls, with its scale toggle below it.
-PatternPlot* add_plot_beside(TemplateDialog& d, const PowderPattern& record) {
+// Room a window manager's frame takes around a window, pixels.
+constexpr int kFrameAllowance = 16;
+// The plot's width at first, and the least it is given.
+constexpr int kPlotWidth = 520;
+constexpr int kLeastPlotWidth = 180;
+
+QRect available_screen(const QWidget* parent) {
+    QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
+    return screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+// The plot beside the template's controls, with its scale toggle below it, as
+// wide as the screen allows.
+PatternPlot* add_plot_beside(TemplateDialog& d, const PowderPattern& record, const QString& caption,
+                             const QWidget* parent) {
     const int margin = d.base_units().x * 2;
     const int left = d.width();
-    constexpr int kPlotWidth = 520;
+    const int room = available_screen(parent).width() - kFrameAllowance - left - margin / 2;
+    const int plot_width = std::clamp(room, kLeastPlotWidth, kPlotWidth);
     const int height = std::max(d.height(), d.base_units().y * 22);
-    auto* log_box = new QCheckBox(QStringLiteral("Logarithmic intensity"), &d);
+    auto* log_box = new QCheckBox(QStringLiteral("&Logarithmic intensity"), &d);
     log_box->setObjectName(QStringLiteral("log_scale"));
     const int box_height = log_box->sizeHint().height();
     auto* plot = new PatternPlot(&d);
-    plot->setGeometry(left, margin / 2, kPlotWidth, height - box_height - margin);
+    plot->setGeometry(left, margin / 2, plot_width, height - box_height - margin);
     log_box->setGeometry(left + margin, height - box_height - margin / 2,
                          log_box->sizeHint().width(), box_height);
     QObject::connect(log_box, &QCheckBox::toggled, plot, &PatternPlot::set_log_scale);
+    plot->set_caption(caption);
     plot->set_pattern(record);
-    d.setFixedSize(left + kPlotWidth + margin / 2, height);
+    d.setFixedSize(left + plot_width + margin / 2, height);
     return plot;
+}
+
+// Puts a word-wrapped, selectable text at `top` (pixels) across the dialog,
+// moving every control at or below `top` down to make room.
+QLabel* insert_note(TemplateDialog& dialog, const QString& object_name, const QString& text,
+                    int top, int left, bool bold = false) {
+    const int margin = dialog.base_units().x * 2;
+    auto* note = new QLabel(text, &dialog);
+    if (bold) {
+        QFont font = note->font();
+        font.setBold(true);
+        note->setFont(font);
+    }
+    note->setObjectName(object_name);
+    note->setTextFormat(Qt::PlainText);
+    note->setWordWrap(true);
+    note->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    const int width = dialog.width() - left - margin;
+    const int height = note->heightForWidth(width);
+    const int shift = height + margin / 2;
+    for (QWidget* w : dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (w != note && w->geometry().top() >= top) w->move(w->x(), w->y() + shift);
+    note->setGeometry(left, top, width, height);
+    dialog.setFixedHeight(dialog.height() + shift);
+    return note;
+}
+
+// Widens a fixed-size dialog by `dx` pixels: the controls right of `from` move
+// right by all of it, push buttons by half (they stay centred).
+void widen(TemplateDialog& dialog, int dx, int from) {
+    if (dx <= 0) return;
+    for (QWidget* w : dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (qobject_cast<QPushButton*>(w) != nullptr)
+            w->move(w->x() + dx / 2, w->y());
+        else if (w->x() >= from)
+            w->move(w->x() + dx, w->y());
+    }
+    dialog.setFixedWidth(dialog.width() + dx);
+}
+
+// A unit beside a field of the dataset dialog.
+void add_unit(TemplateDialog& d, int field, const QString& unit) {
+    const QWidget* w = d.control(field);
+    if (w == nullptr) return;
+    auto* label = new QLabel(unit, &d);
+    label->setObjectName(QStringLiteral("unit%1").arg(field));
+    const QRect g = w->geometry();
+    label->setGeometry(g.right() + 3, g.top(), label->sizeHint().width(), g.height());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
 }  // namespace
@@ -97,9 +168,18 @@ void show_file_name(TemplateDialog& dialog, int id, const std::string& path) {
     field->setToolTip(from_path(path));
 }
 
+void name_file_above(TemplateDialog& dialog, const std::string& path) {
+    const int margin = dialog.base_units().x * 2;
+    QLabel* note =
+        insert_note(dialog, QStringLiteral("file"),
+                    QStringLiteral("File: ") + from_path(file_name_part(path)), 0, margin, true);
+    note->setToolTip(from_path(path));
+    note->move(note->x(), margin / 2);
+}
+
 std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
                                                     std::span<const std::string> warnings,
-                                                    QWidget* parent) {
+                                                    QWidget* parent, const std::string& file) {
     auto d = build_dialog(kDatasetDialog, parent);
     if (!d) return d;
     const DatasetTexts t = dataset_texts(record);
@@ -111,7 +191,17 @@ std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
     d->set_text(id::lambda2, from_bytes(t.lambda2));
     d->set_text(id::ratio, from_bytes(t.alpha_ratio));
     d->set_text(id::steps, from_bytes(t.point_count));
-    PatternPlot* plot = add_plot_beside(*d, record);
+    // The units of the fields: degrees of 2theta, wavelengths in Angstrom.
+    for (const int field : {id::start, id::end, id::step})
+        add_unit(*d, field, QStringLiteral("\u00b0"));
+    add_unit(*d, id::lambda2, QStringLiteral("\u00c5"));
+    // Cancel beside OK: the conversion stops before anything is written.
+    d->add_cancel(65, 115, 50, 14);
+    QString caption = from_path(file_name_part(file));
+    const QString title = from_bytes(trim_right(record.title)).trimmed();
+    if (!title.isEmpty())
+        caption += (caption.isEmpty() ? QString() : QStringLiteral(" \u2014 ")) + title;
+    PatternPlot* plot = add_plot_beside(*d, record, caption, parent);
     QWidget* note = nullptr;
     if (!warnings.empty()) {
         QStringList lines;
@@ -125,7 +215,9 @@ std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
     auto* log_box = d->findChild<QWidget*>(QStringLiteral("log_scale"));
     pieces.push_back({log_box, log_box->geometry(), false, false, true});
     if (note != nullptr) pieces.push_back({note, note->geometry(), true, false, true});
-    d->setMinimumSize(d->size());
+    // Smaller too, down to the template's controls beside a narrow plot.
+    const int least_width = plot->x() + kLeastPlotWidth / 2;
+    d->setMinimumSize(std::min(d->width(), least_width), d->height());
     d->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     if (note != nullptr) note->setMaximumWidth(QWIDGETSIZE_MAX);
     new Stretcher(d.get(), std::move(pieces));
@@ -137,8 +229,28 @@ std::unique_ptr<TemplateDialog> make_failure_dialog(std::string_view failure_mes
     auto d = build_dialog(kFailureDialog, parent);
     if (!d) return d;
     // Reports of aborted statements may quote a file name.
-    d->set_text(id::message, from_path(displayed_failure(failure_message)));
-    if (!reason.empty()) add_note_below(*d, QStringLiteral("reason"), from_path(reason));
+    const std::string_view headline = displayed_failure(failure_message);
+    d->set_text(id::message, from_path(headline));
+    if (reason.empty()) return d;
+    QWidget* message = d->control(id::message);
+    const QRect m = message->geometry();
+    // A long reason widens the dialog, up to a comfortable line length.
+    const QFontMetrics fm(d->font());
+    const int wanted =
+        std::min(fm.horizontalAdvance(from_path(reason)) + 8, fm.averageCharWidth() * 72);
+    widen(*d, wanted - m.width(), d->control(id::ok)->geometry().right());
+    message->setFixedWidth(std::max(m.width(), wanted));
+    // "THIS DATA FORMAT NOT YET AVAILABLE" is said of every file a reader
+    // refuses: the reason, which tells why, is read first.
+    const bool reason_first = headline == kMsgNotAvailable;
+    // The headline takes the lines it needs, the reason follows it at once.
+    auto* message_label = static_cast<QLabel*>(message);
+    message->setFixedHeight(
+        std::max(message_label->heightForWidth(message->width()), message->fontMetrics().height()));
+    const int top = reason_first ? m.top() : message->geometry().bottom() + 4;
+    QLabel* note =
+        insert_note(*d, QStringLiteral("reason"), from_path(reason), top, m.left(), reason_first);
+    note->setFixedWidth(message->width());
     return d;
 }
 
@@ -149,8 +261,27 @@ std::unique_ptr<TemplateDialog> make_success_dialog(const PowderPattern& record,
     auto d = build_dialog(kSuccessDialog, parent);
     if (!d) return d;
     d->set_text(id::count_line, from_bytes(success_count_text(record.point_count)));
+    // Wide enough for the output's full path, within most of the screen.
+    const int margin = d->base_units().x * 2;
+    const QString full =
+        QDir::cleanPath(QFileInfo(from_path(session.output_path)).absoluteFilePath());
+    const QString saved = QStringLiteral("Saved as ") + full;
+    const int left = d->control(1023)->x();
+    const int need = left + d->fontMetrics().horizontalAdvance(saved) + margin + 8;
+    const int most = available_screen(parent).width() * 4 / 5;
+    widen(*d, std::min(need, most) - d->width(), d->width());
+    // The name fields take the width of the dialog.
+    for (const int field : {id::from_name, id::to_name}) {
+        QWidget* w = d->control(field);
+        w->setFixedWidth(std::max(w->width(), d->width() - w->x() - margin));
+    }
     show_file_name(*d, id::from_name, session.input_path);
     show_file_name(*d, id::to_name, session.output_path);
+    // Where the output is, in full.
+    const QWidget* to = d->control(id::to_name);
+    QLabel* note = insert_note(*d, QStringLiteral("output_path"), saved,
+                               to->geometry().bottom() + margin / 2, left);
+    note->setToolTip(full);
     if (!warnings.empty()) {
         QStringList lines;
         for (const auto& w : warnings) lines << QStringLiteral("\u26a0 ") + from_path(w);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "core/interaction.h"
 #include "ui/dialog_builder.h"
@@ -40,13 +41,31 @@ class WindowInteraction final : public Interaction {
     // Writes "Error: dialog not found" on the console.
     void report_missing_dialog() const;
 
+    // Cancel or Escape on the dataset dialog or a prompt: the conversion in
+    // hand stops and no further dialog of it opens. Cleared before each one.
+    bool cancelled() const override { return cancelled_; }
+    void clear_cancelled() noexcept { cancelled_ = false; }
+
+    // The files of the conversion in hand, which the prompts name: the reader's
+    // prompts the input, the writer's the output. Empty: none named.
+    void set_files(std::string input, std::string output) {
+        input_file_ = std::move(input);
+        output_file_ = std::move(output);
+    }
+
   private:
-    // Runs a made dialog modally; false (after the report) when it is missing.
-    bool run(const std::unique_ptr<TemplateDialog>& dialog) const;
+    // Runs a made dialog modally; false (after the report) when it is missing
+    // or was cancelled.
+    bool run(const std::unique_ptr<TemplateDialog>& dialog);
+    // Runs a prompt about `file`, named above its controls.
+    bool run_prompt(const std::unique_ptr<TemplateDialog>& dialog, const std::string& file);
 
     std::FILE* console_;
     QWidget* owner_ = nullptr;
     std::function<void()> reset_;
+    bool cancelled_ = false;
+    std::string input_file_;
+    std::string output_file_;
 };
 
 }  // namespace qelda::ui

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -47,7 +48,8 @@ class ModalScript {
     int watchdog_ms_;
     bool tripped_ = false;
     std::vector<Entry> entries_;
-    QDialog* last_ = nullptr;
+    // Cleared when the dialog goes: the next one may be made at its address.
+    QPointer<QDialog> last_;
     QStringList seen_;
 };
 
