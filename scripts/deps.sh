@@ -23,6 +23,7 @@ packages=(
   clang-format                  # the code style
   pybind11-dev python3-dev      # the Python module qelda (C++ bindings)
   python3-numpy python3-pytest  # its arrays, and its tests
+  python3-distributed python3-psutil  # python3 -m qelda.archive (Dask), and its test
   "$@"
 )
 
