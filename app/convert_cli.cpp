@@ -905,7 +905,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     if (out_dir.empty() && operands.size() >= 2 && operands.back() != "-") {
         std::error_code ec;
         const std::string& last = operands.back();
-        const bool folder = fs::is_directory(last, ec) || last.back() == '/';
+        const bool folder = fs::is_directory(last, ec) || (!last.empty() && last.back() == '/');
         if (folder && (operands.size() > 2 || !fs::exists(last, ec))) {
             out_dir = last;
             operands.pop_back();
