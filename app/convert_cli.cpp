@@ -12,15 +12,20 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "core/batch_plan.h"
 #include "core/display_texts.h"
 #include "core/driver.h"
+#include "core/ordered_batch.h"
 #include "core/stated_values.h"
 #include "core/workspace.h"
 #include "formats/registry.h"
@@ -166,6 +171,9 @@ class CliInteraction : public ScriptedInteraction {
         end_progress();
         fmt::print(err_, "qelda-convert: {}\n", one_line(text));
     }
+    // Where the messages go: a lane of a parallel batch keeps each item's own
+    // until the batch prints them in order.
+    void set_error_stream(std::FILE* err) noexcept { err_ = err; }
 
     void show_dataset_parameters(const PowderPattern& r,
                                  std::span<const std::string> warnings) override {
@@ -376,6 +384,57 @@ std::optional<std::string> read_all(std::FILE* in, std::string& problem) {
 
 // A fresh record for the next file of a batch: what the last one set goes
 // back to its start value; only the points it touched are cleared.
+// The lanes of a batch: -j N, or as many as there are processors; never more
+// than there are files. Where no memory stream exists, one.
+int batch_lanes(int jobs, std::size_t files) {
+#ifdef _WIN32
+    (void)jobs;
+    (void)files;
+    return 1;
+#else
+    const int wanted = jobs > 0 ? jobs : static_cast<int>(std::thread::hardware_concurrency());
+    return static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(std::max(wanted, 1)),
+                                                  std::max<std::size_t>(files, 1)));
+#endif
+}
+
+// The messages of one item of a parallel batch, kept in memory.
+class MessageBuffer {
+  public:
+    MessageBuffer() = default;
+    MessageBuffer(const MessageBuffer&) = delete;
+    MessageBuffer& operator=(const MessageBuffer&) = delete;
+    ~MessageBuffer() { take(); }
+    bool open() {
+#ifdef _WIN32
+        return false;
+#else
+        stream_ = ::open_memstream(&data_, &size_);
+        return stream_ != nullptr;
+#endif
+    }
+    std::FILE* stream() const noexcept {
+        return stream_;
+    }
+    std::string take() {
+        std::string text;
+        if (stream_ != nullptr) {
+            std::fclose(stream_);
+            stream_ = nullptr;
+            if (data_ != nullptr) text.assign(data_, size_);
+        }
+        std::free(data_);
+        data_ = nullptr;
+        size_ = 0;
+        return text;
+    }
+
+  private:
+    std::FILE* stream_ = nullptr;
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 void reset_record(PowderPattern& r, bool read_succeeded) {
     if (read_succeeded)
         std::fill_n(r.intensity.data(), std::clamp(r.point_count, 0, kPointCapacity), 0.0f);
@@ -700,6 +759,11 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     app.add_flag("-q,--quiet", quiet, "print nothing but failures and warnings");
     bool sync = false;
     app.add_flag("--sync", sync, "flush each output file and its folder to the disk");
+    int jobs = 0;
+    app.add_option("-j,--jobs", jobs,
+                   "batch: convert N files at once (default: the number of processors)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 256));
     app.set_version_flag("--version", kVersion);
     // Every value placeholder that no option names says VALUE, never TEXT.
     app.get_formatter()->label("TEXT", "VALUE");
@@ -1074,23 +1138,106 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     const bool show_progress = !quiet && ::isatty(::fileno(err));
     auto next_draw = std::chrono::steady_clock::now();
     int converted = 0, failed = 0;
-    bool last_ok = true;
     const std::size_t total = plan.items.size();
-    for (std::size_t i = 0; i < total; ++i) {
-        const BatchItem& item = plan.items[i];
-        // Redrawn at most every 50 ms: a terminal is slower than a short conversion.
+    // Redrawn at most every 50 ms: a terminal is slower than a short conversion.
+    auto draw_progress = [&](std::size_t i) {
         if (show_progress && std::chrono::steady_clock::now() >= next_draw) {
             ui.progress(fmt::format("[{}/{}] {}% {}", i + 1, total, (i * 100) / total,
-                                    file_name_part(item.input)));
+                                    file_name_part(plan.items[i].input)));
             next_draw = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
         }
-        reset_record(ws.record(), last_ok);
-        ui.clear_events();
-        FormatChoice choice;
-        bool ok = open_input(item.input, choice) == 0;
-        if (ok) ok = converter.run(item.input, choice.format, item.output, target);
-        last_ok = ok;
-        ok ? ++converted : ++failed;
+    };
+    const int lanes = batch_lanes(jobs, total);
+    if (lanes <= 1) {
+        bool last_ok = true;
+        for (std::size_t i = 0; i < total; ++i) {
+            const BatchItem& item = plan.items[i];
+            draw_progress(i);
+            reset_record(ws.record(), last_ok);
+            ui.clear_events();
+            FormatChoice choice;
+            bool ok = open_input(item.input, choice) == 0;
+            if (ok) ok = converter.run(item.input, choice.format, item.output, target);
+            last_ok = ok;
+            ok ? ++converted : ++failed;
+        }
+    } else {
+        // Each lane converts with a workspace of its own; the messages of an
+        // item are kept until every item before it has printed its own, so
+        // that what is printed is what -j 1 prints.
+        struct Lane {
+            std::unique_ptr<CliInteraction> ui;
+            std::unique_ptr<Workspace> ws;
+            bool last_ok = true;
+        };
+        struct Done {
+            std::string messages;
+            bool ok = false;
+            int warnings = 0;
+        };
+        std::vector<Lane> lane(static_cast<std::size_t>(lanes));
+        for (Lane& l : lane) {
+            l.ui = std::make_unique<CliInteraction>(ui.answers(), out, err);
+            l.ui->any_axis_given = ui.any_axis_given;
+            l.ui->range_given = ui.range_given;
+            l.ui->from_given = ui.from_given;
+            l.ws = std::make_unique<Workspace>(*l.ui);
+            l.ws->output().set_sync(sync);
+            l.ws->output().set_follow_links(follow_links);
+            l.ws->options = options;
+        }
+        std::vector<Done> done(total);
+        auto work = [&](std::size_t i, int id) {
+            Lane& l = lane[static_cast<std::size_t>(id)];
+            const BatchItem& item = plan.items[i];
+            MessageBuffer buffer;
+            if (!buffer.open()) {
+                done[i].messages = "qelda-convert: " + item.input +
+                                   ": not converted: no memory for its messages\n";
+                return;
+            }
+            l.ui->set_error_stream(buffer.stream());
+            const int before = l.ui->warnings_shown;
+            try {
+                reset_record(l.ws->record(), l.last_ok);
+                l.ui->clear_events();
+                l.ui->subject = item.input;
+                FormatChoice choice;
+                bool ok = false;
+                if (l.ws->input().open(item.input) != Outcome::done) {
+                    l.ui->show_failure(kMsgOpenInput, lower_first(l.ws->input().problem()));
+                } else if (choice = choose(item.input); choice.format == FormatId::none) {
+                    l.ws->input().close();
+                    l.ui->error_line(item.input + ": cannot tell its format: " + choice.error);
+                } else {
+                    Converter c{*l.ws, *l.ui, out, {}};
+                    ok = c.run(item.input, choice.format, item.output, target);
+                }
+                l.last_ok = ok;
+                done[i].ok = ok;
+            } catch (const std::exception& e) {
+                l.ws->input().close();
+                l.ws->output().close(false);
+                l.ui->error_line(item.input + ": not converted: " + e.what());
+                l.last_ok = false;
+            }
+            done[i].messages = buffer.take();
+            done[i].warnings = l.ui->warnings_shown - before;
+            l.ui->set_error_stream(err);
+        };
+        auto report = [&](std::size_t i) {
+            if (!done[i].messages.empty()) {
+                ui.end_progress();
+                std::fwrite(done[i].messages.data(), 1, done[i].messages.size(), err);
+            }
+            ui.warnings_shown += done[i].warnings;
+            done[i].ok ? ++converted : ++failed;
+            done[i] = Done{};
+            if (i + 1 < total) draw_progress(i + 1);
+            return true;
+        };
+        if (total > 0) draw_progress(0);
+        run_ordered(total, lanes, work, report);
     }
     ui.end_progress();
     // The failures have had their lines on standard error: -q prints nothing else.
