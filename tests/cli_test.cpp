@@ -236,7 +236,8 @@ TEST_F(CliWithExample, BatchMatchesSingleConversions) {
 TEST_F(CliWithExample, LanesChangeNothingButTheTime) {
     std::vector<std::string> inputs;
     for (int i = 0; i < 12; ++i) {
-        const auto name = dir / ("in" + std::to_string(i) + (i % 4 == 1 ? ".uxd" : ".raw"));
+        const char* ext = i % 4 == 1 ? ".uxd" : i % 4 == 2 ? ".xy" : ".raw";
+        const auto name = dir / ("in" + std::to_string(i) + ext);
         if (i % 4 == 1)
             write_file(name, "_FILEVERSION=1\n_START= 10.0\n");  // fails
         else if (i % 4 == 2)
