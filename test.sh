@@ -14,6 +14,10 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 
+echo "== Windows: qelda-convert.exe cross-built, then run under wine"
+scripts/build-windows.sh build-windows >/dev/null
+tests/windows/wine_test.sh build-windows/qelda-convert.exe build/qelda-convert
+
 echo "== Debian package: build, unpack into a scratch root, run"
 scripts/check_package.sh
 

@@ -1,7 +1,6 @@
 #include "app/convert_cli.h"
 
 #include <fmt/core.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -26,6 +25,7 @@
 #include "core/display_texts.h"
 #include "core/driver.h"
 #include "core/ordered_batch.h"
+#include "core/platform.h"
 #include "core/stated_values.h"
 #include "core/workspace.h"
 #include "formats/registry.h"
@@ -245,8 +245,8 @@ class CliInteraction : public ScriptedInteraction {
     static std::string full_path(std::string_view path) {
         if (path == "-" || path == "standard input") return std::string(path);
         std::error_code ec;
-        const fs::path p = fs::absolute(fs::path(std::string(path)), ec);
-        return ec ? std::string(path) : p.lexically_normal().string();
+        const fs::path p = fs::absolute(platform::to_path(path), ec);
+        return ec ? std::string(path) : platform::path_text(p.lexically_normal());
     }
     // Points a refusal that an option lifts to that option.
     std::string with_option_hint(std::string why, bool refused) const {
@@ -328,7 +328,8 @@ std::string formats_list() {
         if (exts.empty())
             for (char c : " " + std::string(f.filter_pattern))
                 if (c != '*') exts += c;
-        const char* dir = !f.reads           ? "write"
+        const char* dir = !f.available       ? "unavailable"
+                          : !f.reads         ? "write"
                           : f.writes         ? "read, write"
                           : f.in_output_list ? "read (writing not yet available)"
                                              : "read";
@@ -339,6 +340,13 @@ std::string formats_list() {
 
 std::string formats_help() {
     std::string text = formats_list();
+    for (const auto& f : formats())
+        if (!f.available) {
+            text +=
+                "A format marked unavailable cannot be read by this build: it lacks the\n"
+                "format's library (NeXus needs HDF5, which the Windows build has not).\n";
+            break;
+        }
     text +=
         "A FORMAT may also be given as its list text or its number. Without --from\n"
         "the last extension of the name decides; the content decides when the\n"
@@ -506,8 +514,7 @@ struct Converter {
         if (to_stdout) {
             const std::string& bytes = unit.content();
             errno = 0;
-            const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
-                            !std::fflush(out);
+            const bool ok = platform::write_bytes(out, bytes);
             const int error = errno;
             unit.close(false);
             if (!ok)
@@ -836,9 +843,9 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
             if (path == "-" && !take_stdin()) return 1;
             if (path != "-") {
                 // Only a file that can be read has a format.
-                std::FILE* f = std::fopen(path.c_str(), "rb");
+                std::FILE* f = platform::open_file(path, "rb");
                 std::error_code ec;
-                if (f == nullptr || fs::is_directory(path, ec)) {
+                if (f == nullptr || fs::is_directory(platform::to_path(path), ec)) {
                     const int error = errno;
                     if (f != nullptr) std::fclose(f);
                     fmt::print(err, "qelda-convert: {}: {}\n", path,
@@ -969,14 +976,17 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     if (out_dir.empty() && operands.size() >= 2 && operands.back() != "-") {
         std::error_code ec;
         const std::string& last = operands.back();
-        const bool folder = fs::is_directory(last, ec) || (!last.empty() && last.back() == '/');
-        if (folder && (operands.size() > 2 || !fs::exists(last, ec))) {
+        const bool folder =
+            fs::is_directory(platform::to_path(last), ec) ||
+            (!last.empty() && platform::kSeparators.find(last.back()) != std::string_view::npos);
+        if (folder && (operands.size() > 2 || !fs::exists(platform::to_path(last), ec))) {
             out_dir = last;
             operands.pop_back();
         }
     }
     if (!ext.empty() && ext[0] != '.') ext.insert(ext.begin(), '.');
-    if (ext.find('/') != std::string::npos) return usage_error("--ext " + ext + ": not a name");
+    if (ext.find_first_of(platform::kSeparators) != std::string::npos)
+        return usage_error("--ext " + ext + ": not a name");
     auto extension_of = [&](const OutputTarget& t) {
         return ext.empty() ? std::string(default_extension(t.format)) : ext;
     };
@@ -1047,7 +1057,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
             return usage_error("INPUT and OUTPUT are needed (or -t FORMAT -o DIR INPUT...)");
         const std::string& input = operands[0];
         std::string output = operands[1];
-        if (output != "-" && fs::is_directory(output)) {
+        if (output != "-" && fs::is_directory(platform::to_path(output))) {
             if (to.empty()) return usage_error(output + " is a folder: give the format with --to");
             if (input == "-") return usage_error("'-' as INPUT needs an OUTPUT file name");
             output = batch_output_name(input, output, extension_of(target));
@@ -1065,12 +1075,13 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         if (const int status = open_input(input, choice); status != 0) return status;
         if (output != "-") {
             std::error_code ec;
-            const bool exists = fs::exists(output, ec);
+            const fs::path output_path = platform::to_path(output);
+            const bool exists = fs::exists(output_path, ec);
             if (exists && input != "-" && same_file(input, output)) {
                 ws.input().close();
                 return refusal(output + " is the input " + input + " itself; nothing converted");
             }
-            if (!follow_links && fs::is_symlink(fs::symlink_status(output, ec))) {
+            if (!follow_links && fs::is_symlink(fs::symlink_status(output_path, ec))) {
                 ws.input().close();
                 return refusal(output +
                                " is a symbolic link; not written (--follow-links writes the file "
@@ -1080,7 +1091,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
                 ws.input().close();
                 return refusal(output + " exists; not replaced (--no-clobber)");
             }
-            if (exists && !force && fs::is_regular_file(output, ec) &&
+            if (exists && !force && fs::is_regular_file(output_path, ec) &&
                 choose_input_format(output, [&] { return guess_of_file(output); }).format ==
                     choice.format) {
                 ws.input().close();
@@ -1098,7 +1109,8 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
         if (path == "-") return usage_error("'-' cannot be part of a batch");
     {
         std::error_code ec;
-        if (!out_dir.empty() && fs::exists(out_dir, ec) && !fs::is_directory(out_dir, ec))
+        const fs::path dir = platform::to_path(out_dir);
+        if (!out_dir.empty() && fs::exists(dir, ec) && !fs::is_directory(dir, ec))
             return usage_error("-o " + out_dir + ": not a folder");
     }
     const BatchPlan plan = plan_batch(operands, out_dir, extension_of(target),
@@ -1117,7 +1129,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     if (no_clobber) {
         std::vector<std::string> existing;
         for (const auto& item : plan.items)
-            if (fs::exists(item.output)) existing.push_back(item.output);
+            if (fs::exists(platform::to_path(item.output))) existing.push_back(item.output);
         if (!existing.empty()) {
             std::string names = existing[0];
             for (std::size_t i = 1; i < existing.size() && i < 3; ++i) names += ", " + existing[i];
@@ -1128,14 +1140,14 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     }
     if (!out_dir.empty()) {
         std::error_code ec;
-        fs::create_directories(out_dir, ec);
+        fs::create_directories(platform::to_path(out_dir), ec);
         if (ec) {
             fmt::print(err, "qelda-convert: {}: the folder cannot be made: {}\n", out_dir,
                        ec.message());
             return 1;
         }
     }
-    const bool show_progress = !quiet && ::isatty(::fileno(err));
+    const bool show_progress = !quiet && platform::is_terminal(err);
     auto next_draw = std::chrono::steady_clock::now();
     int converted = 0, failed = 0;
     const std::size_t total = plan.items.size();

@@ -1,10 +1,10 @@
 #include "core/batch_plan.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <map>
 #include <set>
+
+#include "core/platform.h"
 
 namespace qelda {
 namespace {
@@ -14,29 +14,28 @@ namespace fs = std::filesystem;
 // A spelling of the path that two names of one file share.
 std::string canonical_spelling(const std::string& path) {
     std::error_code ec;
-    const fs::path p = fs::weakly_canonical(fs::path(path), ec);
-    return ec ? fs::absolute(fs::path(path), ec).lexically_normal().string() : p.string();
+    const fs::path given = platform::to_path(path);
+    const fs::path p = fs::weakly_canonical(given, ec);
+    return platform::path_text(ec ? fs::absolute(given, ec).lexically_normal() : p);
 }
 
 }  // namespace
 
 std::string batch_output_name(std::string_view input, std::string_view out_dir,
                               std::string_view extension, bool keep_extension) {
-    const fs::path in{std::string(input)};
-    std::string name = in.filename().string();
+    const fs::path in = platform::to_path(input);
+    std::string name = platform::path_text(in.filename());
     // The last extension goes, but not a leading dot (".scan" keeps its name).
     const auto dot = name.rfind('.');
     if (!keep_extension && dot != std::string::npos && dot > 0) name.erase(dot);
     name += extension;
-    const fs::path folder = out_dir.empty() ? in.parent_path() : fs::path(std::string(out_dir));
-    return (folder / name).string();
+    const fs::path folder = out_dir.empty() ? in.parent_path() : platform::to_path(out_dir);
+    return platform::path_text(folder / platform::to_path(name));
 }
 
 bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
-    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
-        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    const auto ia = platform::file_identity(a), ib = platform::file_identity(b);
+    if (ia && ib) return *ia == *ib;
     return canonical_spelling(a) == canonical_spelling(b);
 }
 
@@ -71,22 +70,21 @@ BatchPlan check_plan(std::span<const std::string> inputs, std::vector<BatchItem>
     std::map<std::string, std::size_t> output_of;  // canonical output -> first input
     std::map<std::string, std::size_t> input_of;   // canonical input -> index
     // Hard links share no spelling: existing files are also told by their inode.
-    std::map<std::pair<dev_t, ino_t>, std::size_t> inode_of;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> inode_of;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         input_of.emplace(canonical_spelling(inputs[i]), i);
-        struct stat st {};
-        if (::stat(inputs[i].c_str(), &st) == 0)
-            inode_of.emplace(std::pair{st.st_dev, st.st_ino}, i);
+        if (const auto id = platform::file_identity(inputs[i])) inode_of.emplace(*id, i);
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
         BatchItem& item = items[i];
         const std::string key = canonical_spelling(item.output);
         auto same = input_of.find(key);
         std::size_t same_input = same != input_of.end() ? same->second : inputs.size();
-        struct stat st {};
-        if (same_input == inputs.size() && ::stat(item.output.c_str(), &st) == 0) {
-            if (const auto it = inode_of.find({st.st_dev, st.st_ino}); it != inode_of.end())
-                same_input = it->second;
+        if (same_input == inputs.size()) {
+            if (const auto id = platform::file_identity(item.output)) {
+                if (const auto it = inode_of.find(*id); it != inode_of.end())
+                    same_input = it->second;
+            }
         }
         if (same_input < inputs.size()) {
             plan.error = "the output " + item.output + " of " + item.input + " is the input " +

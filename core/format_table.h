@@ -24,6 +24,7 @@ struct FormatInfo {
     bool writes;                     // the codec writes this format (status 0 possible)
     bool in_output_list;             // listed in the output list (FormatId 2-7)
     bool holds_wavelengths = false;  // the writer keeps the wavelengths
+    bool available = true;           // false: this build lacks the codec's library
 };
 
 }  // namespace qelda

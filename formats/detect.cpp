@@ -21,6 +21,7 @@
 #include <optional>
 #include <span>
 
+#include "core/platform.h"
 #include "formats/registry.h"
 #include "formats/signatures.h"
 
@@ -389,7 +390,7 @@ ContentGuess detect_content(std::string_view bytes) {
 }
 
 ContentGuess detect_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::to_path(path), std::ios::binary);
     if (!in) {
         ContentGuess g;
         g.reason = "cannot open " + std::string(file_name_part(path));

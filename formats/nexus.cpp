@@ -19,8 +19,13 @@
 // Only links inside the file are followed: an external link or a dataset
 // stored outside the file is never opened. A file that is HDF5 but holds no
 // such entry is refused with the groups it does hold.
+//
+// A build without libhdf5 (QELDA_WITH_HDF5 0: Windows) keeps the format's
+// signature, so that such files are still told, and refuses to read them.
+#if QELDA_WITH_HDF5
 #include <hdf5.h>
 #include <hdf5_hl.h>
+#endif
 
 #include <cmath>
 #include <functional>
@@ -34,6 +39,7 @@
 #include "formats/signatures.h"
 
 namespace qelda {
+#if QELDA_WITH_HDF5
 namespace {
 
 constexpr std::size_t kMaxChildren = 10000;
@@ -460,6 +466,7 @@ ConversionStatus read_nexus(Workspace& ws) {
 }
 
 }  // namespace
+#endif
 
 std::optional<std::string> nexus_signature(std::string_view head) {
     // The signature stands at 0, or after a user block of 512, 1024, 2048 ... bytes.
@@ -470,6 +477,17 @@ std::optional<std::string> nexus_signature(std::string_view head) {
                            : "carries the HDF5 signature at byte " + std::to_string(at);
     return std::nullopt;
 }
+
+#if !QELDA_WITH_HDF5
+namespace {
+ConversionStatus read_nexus(Workspace& ws) {
+    return ws.fail(ConversionStatus::not_available,
+                   std::string(ws.input().file_name()) +
+                       " is a NeXus (HDF5) file; this build has no HDF5 library (none is built "
+                       "for Windows) and cannot read it");
+}
+}  // namespace
+#endif
 
 ConversionStatus nexus_codec(Workspace& ws, CodecMode mode) noexcept {
     return guard_codec(ws, [&] {

@@ -8,6 +8,9 @@
 namespace qelda {
 namespace {
 
+// NeXus needs libhdf5, which not every build has (Windows).
+constexpr bool kWithHdf5 = QELDA_WITH_HDF5 != 0;
+
 constexpr std::array<FormatInfo, 23> kFormats{{
     {FormatId::ascii_xy, "Ascii x-y", "DAT", "Ascii .dat", "*.dat", "xy", ascii_xy_codec, true,
      true, true},
@@ -55,7 +58,7 @@ constexpr std::array<FormatInfo, 23> kFormats{{
      false, false},
     {FormatId::csv, "CSV", "CSV", "CSV", "*.csv", "csv", csv_codec, true, false, false},
     {FormatId::nexus, "NeXus", "NXS", "NeXus", "*.nxs *.nx5 *.h5 *.hdf5", "nexus", nexus_codec,
-     true, false, false},
+     true, false, false, false, kWithHdf5},
 }};
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
