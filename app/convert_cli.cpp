@@ -54,7 +54,11 @@ constexpr ExtensionRule kExtensionRules[] = {
     {"asc", FormatId::stoe_ascii, true},    {"udf", FormatId::philips_udf, false},
     {"cif", FormatId::gsas_cif, false},     {"xrdml", FormatId::xrdml, false},
     {"brml", FormatId::bruker_brml, false}, {"ras", FormatId::rigaku_ras, true},
-    {"rasx", FormatId::rigaku_rasx, false},
+    {"rasx", FormatId::rigaku_rasx, false}, {"rd", FormatId::philips_rd, false},
+    {"sd", FormatId::philips_rd, false},    {"cpi", FormatId::sietronics_cpi, false},
+    {"csv", FormatId::csv, true},           {"nxs", FormatId::nexus, false},
+    {"nx5", FormatId::nexus, false},        {"h5", FormatId::nexus, false},
+    {"hdf5", FormatId::nexus, false},
 };
 
 // An output name's extension that names a written format other than the
@@ -305,7 +309,9 @@ std::string formats_list() {
         for (const auto& rule : kExtensionRules)
             if (rule.format == f.id) exts += fmt::format(" .{}", rule.extension);
         // A format that shares its extension with another, told by content.
-        if (exts.empty()) exts = " " + std::string(f.filter_pattern.substr(1));
+        if (exts.empty())
+            for (char c : " " + std::string(f.filter_pattern))
+                if (c != '*') exts += c;
         const char* dir = !f.reads           ? "write"
                           : f.writes         ? "read, write"
                           : f.in_output_list ? "read (writing not yet available)"

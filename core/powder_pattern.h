@@ -121,6 +121,13 @@ enum class FormatId : int32_t {
     xye = 16,
     fxye = 17,
     json = 18,
+    // Input only, older instruments' files.
+    philips_rd = 20,
+    rigaku_dat = 21,
+    sietronics_cpi = 23,
+    riet7_dat = 24,
+    csv = 25,
+    nexus = 26,
 };
 
 // What a codec routine is asked to do; every value other than write reads.

@@ -23,5 +23,11 @@ ConversionStatus rigaku_rasx_codec(Workspace& ws, CodecMode mode) noexcept;
 ConversionStatus xye_codec(Workspace& ws, CodecMode mode) noexcept;
 ConversionStatus fxye_codec(Workspace& ws, CodecMode mode) noexcept;
 ConversionStatus json_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus philips_rd_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus rigaku_dat_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus sietronics_cpi_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus riet7_dat_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus csv_codec(Workspace& ws, CodecMode mode) noexcept;
+ConversionStatus nexus_codec(Workspace& ws, CodecMode mode) noexcept;
 
 }  // namespace qelda

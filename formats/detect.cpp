@@ -2,12 +2,15 @@
 // and the first kind that finds anything decides:
 //   1. a signature at the start: "RAW_" Stoe raw, "RAW1.01"/"RAW4.00"/"RAW2"/
 //      "RAW " Bruker raw, a zip archive (told by its member names), an XML
-//      document (XRDML when it names the XRDMeasurement namespace);
+//      document (XRDML when it names the XRDMeasurement namespace), and the
+//      start signatures kept beside the later readers (formats/signatures.h);
 //   2. marker lines: "*RAS_DATA_START", UXD keys, "RawScan", a "BANK" record,
-//      "data_" with "_pd_" tags, the "Range 1" and "Intensities" lines;
+//      "data_" with "_pd_" tags, the "Range 1" and "Intensities" lines, and
+//      the later readers' marker checks;
 //   3. the shape of the lines: the Scintag ARD header, the DBW header record
-//      (start, step, end) followed by rows of counts, and, when neither fits,
-//      columns of two or three numbers (x-y).
+//      (start, step, end) followed by rows of counts, the later readers' shape
+//      checks (a title over start, step and end; a CSV header row), and, when
+//      none fits, columns of two or three numbers (x-y).
 // Where two formats of the deciding kind match, the guess names both and no
 // format.
 #include "formats/detect.h"
@@ -16,8 +19,10 @@
 #include <cmath>
 #include <fstream>
 #include <optional>
+#include <span>
 
 #include "formats/registry.h"
+#include "formats/signatures.h"
 
 namespace qelda {
 namespace {
@@ -31,6 +36,31 @@ struct Finding {
     FormatId id;
     std::string why;
 };
+
+struct ReaderCheck {
+    FormatId id;
+    SignatureCheck check;
+};
+
+// The checks kept beside the readers of the later formats, by kind of evidence.
+constexpr ReaderCheck kStartSignatures[] = {
+    {FormatId::philips_rd, philips_rd_signature},
+    {FormatId::nexus, nexus_signature},
+};
+constexpr ReaderCheck kMarkerSignatures[] = {
+    {FormatId::rigaku_dat, rigaku_dat_signature},
+    {FormatId::sietronics_cpi, sietronics_cpi_signature},
+};
+constexpr ReaderCheck kShapeSignatures[] = {
+    {FormatId::riet7_dat, riet7_dat_signature},
+    {FormatId::csv, csv_signature},
+};
+
+void run_checks(std::span<const ReaderCheck> checks, std::string_view head,
+                std::vector<Finding>& found) {
+    for (const auto& c : checks)
+        if (auto why = c.check(head)) found.push_back({c.id, std::move(*why)});
+}
 
 std::string short_name(FormatId id) {
     const FormatInfo* f = find_format(id);
@@ -327,6 +357,9 @@ ContentGuess detect_content(std::string_view bytes) {
         if (starts_with(b, m.text))
             return decide(
                 {{m.id, "begins with '" + std::string(m.text) + "'" + std::string(m.what)}}, {});
+    std::vector<Finding> started;
+    run_checks(kStartSignatures, b.substr(0, kHeadBytes), started);
+    if (!started.empty()) return decide(started, {});
 
     b = b.substr(0, kHeadBytes);
     if (starts_with(b, "\xEF\xBB\xBF")) b.remove_prefix(3);
@@ -342,10 +375,12 @@ ContentGuess detect_content(std::string_view bytes) {
 
     const auto lines = split_lines(b);
     auto found = marker_findings(lines);
+    run_checks(kMarkerSignatures, b, found);
     if (!found.empty()) return decide(found, {});
 
     for (const auto& shape : {ard_shape(lines), dbw_shape(lines)})
         if (shape) found.push_back(*shape);
+    run_checks(kShapeSignatures, b, found);
     if (found.empty())
         if (auto xy = xy_shape(lines, cut)) found.push_back(*xy);
     return decide(found, b.empty() ? "the file is empty"

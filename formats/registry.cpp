@@ -8,7 +8,7 @@
 namespace qelda {
 namespace {
 
-constexpr std::array<FormatInfo, 17> kFormats{{
+constexpr std::array<FormatInfo, 23> kFormats{{
     {FormatId::ascii_xy, "Ascii x-y", "DAT", "Ascii .dat", "*.dat", "xy", ascii_xy_codec, true,
      true, true},
     {FormatId::gsas, "GSAS cw data", "GSA", "GSAS cw data", "*.gsa", "gsas", gsas_codec, true, true,
@@ -44,6 +44,18 @@ constexpr std::array<FormatInfo, 17> kFormats{{
      false, true},
     {FormatId::json, "JSON", "JSN", "JSON record", "*.json", "json", json_codec, false, true, false,
      true},
+    // Older instruments' files, read only.
+    {FormatId::philips_rd, "Philips rd", "RD ", "Philips rd", "*.rd *.sd", "philips-rd",
+     philips_rd_codec, true, false, false},
+    {FormatId::rigaku_dat, "Rigaku dat", "DAT", "Rigaku dat", "*.dat *.asc", "rigaku-dat",
+     rigaku_dat_codec, true, false, false},
+    {FormatId::sietronics_cpi, "Sietronics cpi", "CPI", "Sietronics cpi", "*.cpi", "cpi",
+     sietronics_cpi_codec, true, false, false},
+    {FormatId::riet7_dat, "Riet7 dat", "DAT", "Riet7 dat", "*.dat", "riet7", riet7_dat_codec, true,
+     false, false},
+    {FormatId::csv, "CSV", "CSV", "CSV", "*.csv", "csv", csv_codec, true, false, false},
+    {FormatId::nexus, "NeXus", "NXS", "NeXus", "*.nxs *.nx5 *.h5 *.hdf5", "nexus", nexus_codec,
+     true, false, false},
 }};
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {

@@ -14,6 +14,8 @@ packages=(
   libqt6opengl6-dev             # Qt6Charts' CMake package needs Qt6OpenGL (not a Debian dependency)
   libpugixml-dev                # XML of XRDML, BRML and RASX files
   libminizip-dev zlib1g-dev     # zip archives (BRML, RASX), read in memory
+  libhdf5-dev                   # NeXus (HDF5) files
+  python3-h5py                  # a second reader of our NeXus files in the tests
   fonts-dejavu-core             # a font for the window, also offscreen
   libxy-bin                     # xyconv, an independent reader used as a test oracle
   python3-gemmi python3-pycifrw # two independent CIF parsers that check our CIF output in tests

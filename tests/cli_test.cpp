@@ -439,6 +439,11 @@ TEST(Cli, FormatOfANameAndItsContent) {
         {"a.raw", guess(F::none, {F::stoe_raw, F::bruker_raw}), F::none, true},
         {"a.txt", guess(F::none), F::none, true},
         {"scan", guess(F::siemens_uxd, {F::siemens_uxd}), F::siemens_uxd, true},
+        {"OLD.RD", guess(F::none), F::philips_rd, false},
+        {"a.dat", guess(F::rigaku_dat, {F::rigaku_dat}), F::rigaku_dat, true},
+        {"a.csv", guess(F::ascii_xy, {F::ascii_xy}), F::ascii_xy, true},
+        {"a.csv", guess(F::none), F::csv, true},
+        {"run.h5", guess(F::none), F::nexus, false},
     };
     for (const auto& c : cases) {
         bool asked = false;

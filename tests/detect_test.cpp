@@ -28,6 +28,8 @@ TEST(Detect, EverySampleAndExampleIsToldAsItsOwnFormat) {
         {"pdcif", FormatId::gsas_cif},        {"xrdml", FormatId::xrdml},
         {"bruker_raw", FormatId::bruker_raw}, {"brml", FormatId::bruker_brml},
         {"ras", FormatId::rigaku_ras},        {"rasx", FormatId::rigaku_rasx},
+        {"philips_rd", FormatId::philips_rd}, {"rigaku_text", FormatId::rigaku_dat},
+        {"nexus", FormatId::nexus},
     };
     std::size_t files = 0;
     for (const auto& f : kFolders) {

@@ -283,7 +283,9 @@ TEST(Registry, DetectFormat) {
     EXPECT_EQ(format_from_name("16"), FormatId::xye);
     EXPECT_EQ(format_from_name("fxye"), FormatId::fxye);
     EXPECT_EQ(format_from_name("19"), std::nullopt);
-    EXPECT_EQ(formats().size(), 17u);
+    EXPECT_EQ(format_from_name("20"), FormatId::philips_rd);
+    EXPECT_EQ(format_from_name("NeXus"), FormatId::nexus);
+    EXPECT_EQ(formats().size(), 23u);
 }
 
 }  // namespace

@@ -25,13 +25,26 @@ struct FormatFiles {
 };
 
 const FormatFiles kFiles[] = {
-    {FormatId::ascii_xy, "xy", ".dat"},       {FormatId::gsas, "gsas", ".gsa"},
-    {FormatId::stoe_raw, "stoe_raw", ".raw"}, {FormatId::siemens_uxd, "uxd", ".uxd"},
-    {FormatId::scintag_ard, "", ".ard"},      {FormatId::dbw, "dbws_like", ".dbw"},
-    {FormatId::stoe_ascii, "", ".asc"},       {FormatId::philips_udf, "udf", ".udf"},
-    {FormatId::gsas_cif, "pdcif", ".cif"},    {FormatId::bruker_raw, "bruker_raw", ""},
-    {FormatId::xrdml, "xrdml", ".xrdml"},     {FormatId::bruker_brml, "brml", ".brml"},
-    {FormatId::rigaku_ras, "ras", ".ras"},    {FormatId::rigaku_rasx, "rasx", ".rasx"},
+    {FormatId::ascii_xy, "xy", ".dat"},
+    {FormatId::gsas, "gsas", ".gsa"},
+    {FormatId::stoe_raw, "stoe_raw", ".raw"},
+    {FormatId::siemens_uxd, "uxd", ".uxd"},
+    {FormatId::scintag_ard, "", ".ard"},
+    {FormatId::dbw, "dbws_like", ".dbw"},
+    {FormatId::stoe_ascii, "", ".asc"},
+    {FormatId::philips_udf, "udf", ".udf"},
+    {FormatId::gsas_cif, "pdcif", ".cif"},
+    {FormatId::bruker_raw, "bruker_raw", ""},
+    {FormatId::xrdml, "xrdml", ".xrdml"},
+    {FormatId::bruker_brml, "brml", ".brml"},
+    {FormatId::rigaku_ras, "ras", ".ras"},
+    {FormatId::rigaku_rasx, "rasx", ".rasx"},
+    {FormatId::philips_rd, "philips_rd", ""},
+    {FormatId::rigaku_dat, "rigaku_text", ""},
+    {FormatId::sietronics_cpi, "", ""},
+    {FormatId::riet7_dat, "", ""},
+    {FormatId::csv, "", ""},
+    {FormatId::nexus, "nexus", ""},
 };
 
 bool acceptable(ConversionStatus s) {
@@ -178,7 +191,8 @@ std::vector<std::size_t> cut_points(const std::string& content, FormatId id) {
         for (std::size_t at = 0; at < content.size(); at += at < 2048 ? 7 : 509) cuts.push_back(at);
         return cuts;
     }
-    if (id == FormatId::stoe_raw || id == FormatId::bruker_brml || id == FormatId::rigaku_rasx) {
+    if (id == FormatId::stoe_raw || id == FormatId::bruker_brml || id == FormatId::rigaku_rasx ||
+        id == FormatId::philips_rd || id == FormatId::nexus) {
         for (std::size_t at = 0; at < content.size(); at += 512) cuts.push_back(at);
         cuts.push_back(content.size() - 1);
         return cuts;

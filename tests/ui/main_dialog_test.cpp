@@ -180,7 +180,13 @@ void MainDialogTest::start_state() {
                             "Bruker raw",
                             "Bruker brml",
                             "Rigaku ras",
-                            "Rigaku rasx"};
+                            "Rigaku rasx",
+                            "Philips rd",
+                            "Rigaku dat",
+                            "Sietronics cpi",
+                            "Riet7 dat",
+                            "CSV",
+                            "NeXus"};
     for (int list_id : {id::input_list, id::output_list}) {
         QStringList entries;
         for (int i = 0; i < w.list(list_id)->count(); ++i) entries << w.list(list_id)->itemText(i);
@@ -192,12 +198,27 @@ void MainDialogTest::start_state() {
 
 void MainDialogTest::chooser_settings() {
     Window w;
-    const QStringList all{
-        "All Files (*)",        "Ascii .dat (*.dat)",          "GSAS cw data (*.gsa)",
-        "Stoe raw (*.raw)",     "Siemans uxd (*.uxd)",         "Scintag Files (*.ard)",
-        "DBW (*.dbw)",          "Stoe Ascii (*.asc)",          "Phillips udf (*.udf)",
-        "GSAS cif (*.cif)",     "PANalytical xrdml (*.xrdml)", "Bruker raw (*.raw)",
-        "Bruker brml (*.brml)", "Rigaku ras (*.ras)",          "Rigaku rasx (*.rasx)"};
+    const QStringList all{"All Files (*)",
+                          "Ascii .dat (*.dat)",
+                          "GSAS cw data (*.gsa)",
+                          "Stoe raw (*.raw)",
+                          "Siemans uxd (*.uxd)",
+                          "Scintag Files (*.ard)",
+                          "DBW (*.dbw)",
+                          "Stoe Ascii (*.asc)",
+                          "Phillips udf (*.udf)",
+                          "GSAS cif (*.cif)",
+                          "PANalytical xrdml (*.xrdml)",
+                          "Bruker raw (*.raw)",
+                          "Bruker brml (*.brml)",
+                          "Rigaku ras (*.ras)",
+                          "Rigaku rasx (*.rasx)",
+                          "Philips rd (*.rd *.sd)",
+                          "Rigaku dat (*.dat *.asc)",
+                          "Sietronics cpi (*.cpi)",
+                          "Riet7 dat (*.dat)",
+                          "CSV (*.csv)",
+                          "NeXus (*.nxs *.nx5 *.h5 *.hdf5)"};
     QVERIFY(select_file(w, Direction::input, QString(), [&](QFileDialog* c) {
         QCOMPARE(c->windowTitle(), QStringLiteral("Open Input Data File"));
         QCOMPARE(c->nameFilters(), all);
