@@ -574,10 +574,10 @@ ConversionStatus write_xy(Workspace& ws) {
         }
         if (q != nullptr && choice.write_sigma) {
             // A sigma of the file keeps its digits; one computed here, three
-            // decimals. A stated sigma of 0 cannot weight a point: it is
-            // computed too, and the warning after the loop says for how many.
+            // decimals. A stated sigma below 0.001 (0 above all) is replaced
+            // by a computed one, and the warning after the loop says so.
             *q++ = ',';
-            if (sigma[i] > 0.0f) {
+            if (sigma[i] >= 0.001f) {
                 q = put_count(q, sigma[i], 10);
             } else {
                 if (ws.has_sigma) ++replaced;
@@ -595,13 +595,17 @@ ConversionStatus write_xy(Workspace& ws) {
     }
     flush();
     if (replaced > 0)
-        ws.warn("x-y output: \u03c3 computed as sqrt(I) (1 where I is not above 0) for " +
-                std::to_string(replaced) + " of " + std::to_string(n) + " points whose " +
-                std::string(ws.input().file_name()) + " \u03c3 is 0");
+        ws.warn("x-y output: \u03c3 below 0.001 in " + std::string(ws.input().file_name()) +
+                " written as sqrt(I) (1 where I is not above 0) for " + std::to_string(replaced) +
+                " of " + std::to_string(n) + " points");
     return ConversionStatus::done;
 }
 
 }  // namespace
+
+float xy_step_read_back(float start, float end, int32_t points, int32_t end_decimals) noexcept {
+    return derived_step(start, end, points, end_decimals);
+}
 
 ConversionStatus ascii_xy_codec(Workspace& ws, CodecMode mode) noexcept {
     return guard_codec(ws, [&] { return mode == CodecMode::write ? write_xy(ws) : read_xy(ws); });

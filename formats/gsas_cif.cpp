@@ -692,7 +692,7 @@ class CifReader {
                 if (ws_.options.no_sigma)
                     ++su_left_out;
                 else
-                    r_.sigma(got) = su;
+                    r_.sigma(got + 1) = su;  // 1-based, as the points are counted
             }
             if (angle_column >= 0) {
                 float a = 0.0f;

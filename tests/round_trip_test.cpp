@@ -146,7 +146,9 @@ std::vector<std::string> unnamed_losses(const Scan& in, const Scan& back, const 
         for (int32_t i = 0; i < in.points && equal; ++i)
             equal =
                 back.sigma[static_cast<std::size_t>(i)] == in.sigma[static_cast<std::size_t>(i)];
-        if (h.sigma || h.id == FormatId::ascii_xy) check(equal, "sigma", "\u03c3");
+        // Writers name sigma by its letter or its name.
+        if ((h.sigma || h.id == FormatId::ascii_xy) && !said(warnings, "sigma"))
+            check(equal, "sigma", "\u03c3");
     }
     return lost;
 }
