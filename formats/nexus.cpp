@@ -1,5 +1,6 @@
-// NeXus powder scans in HDF5 files (.nxs, .h5, .hdf5), read only, through
-// libhdf5. The file is opened from memory as a read-only image.
+// NeXus powder scans in HDF5 files (.nxs, .h5, .hdf5), through libhdf5. The
+// file is opened from memory as a read-only image. (nexus_write.cpp writes
+// them.)
 //
 //   /ENTRY                 NX_class NXentry, one a scan
 //     definition           "NXxrd", "NXxrd_pan", "NXmonopd" or absent (older files)
@@ -31,6 +32,7 @@
 #include "core/codec_guard.h"
 #include "formats/codecs.h"
 #include "formats/instrument_scan.h"
+#include "formats/nexus.h"
 #include "formats/signatures.h"
 
 namespace qelda {
@@ -405,6 +407,7 @@ ConversionStatus read_nexus(Workspace& ws) {
     if (!nexus_signature(bytes))
         return ws.fail(ConversionStatus::not_available,
                        file + " does not carry the HDF5 signature: not a NeXus file");
+    const std::lock_guard<std::mutex> hold(hdf5_lock());
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     // No filter plugin is ever loaded on a file's behalf.
     H5PLset_loading_state(0);
@@ -471,10 +474,14 @@ std::optional<std::string> nexus_signature(std::string_view head) {
     return std::nullopt;
 }
 
+std::mutex& hdf5_lock() noexcept {
+    static std::mutex lock;
+    return lock;
+}
+
 ConversionStatus nexus_codec(Workspace& ws, CodecMode mode) noexcept {
-    return guard_codec(ws, [&] {
-        return mode == CodecMode::write ? ConversionStatus::not_available : read_nexus(ws);
-    });
+    return guard_codec(ws,
+                       [&] { return mode == CodecMode::write ? write_nexus(ws) : read_nexus(ws); });
 }
 
 }  // namespace qelda
