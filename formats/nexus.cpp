@@ -21,7 +21,6 @@
 // stored outside the file is never opened. A file that is HDF5 but holds no
 // such entry is refused with the groups it does hold.
 #include <hdf5.h>
-#include <hdf5_hl.h>
 
 #include <cmath>
 #include <functional>
@@ -411,10 +410,15 @@ ConversionStatus read_nexus(Workspace& ws) {
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     // No filter plugin is ever loaded on a file's behalf.
     H5PLset_loading_state(0);
-    // Read only, from the unit's own bytes: never copied, never written.
-    Id h5(H5LTopen_file_image(const_cast<char*>(bytes.data()), bytes.size(),
-                              H5LT_FILE_IMAGE_DONT_COPY | H5LT_FILE_IMAGE_DONT_RELEASE),
-          H5Fclose);
+    // Read only, from a copy of the unit's bytes held by the core driver: no
+    // file is opened, nothing is written. (libhdf5's image-opening helper with
+    // its no-copy flags leaks its bookkeeping on every file.)
+    Id fapl(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+    if (!fapl || H5Pset_fapl_core(fapl.get(), 1 << 16, false) < 0 ||
+        H5Pset_file_image(fapl.get(), const_cast<char*>(bytes.data()), bytes.size()) < 0)
+        return ws.fail(ConversionStatus::record_error, file + ": libhdf5 cannot take the file's " +
+                                                           std::to_string(bytes.size()) + " bytes");
+    Id h5(H5Fopen("qelda-nexus-input", H5F_ACC_RDONLY, fapl.get()), H5Fclose);
     if (!h5)
         return ws.fail(ConversionStatus::record_error,
                        file +
