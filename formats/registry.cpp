@@ -58,7 +58,7 @@ constexpr std::array<FormatInfo, 23> kFormats{{
      false, false},
     {FormatId::csv, "CSV", "CSV", "CSV", "*.csv", "csv", csv_codec, true, false, false},
     {FormatId::nexus, "NeXus", "NXS", "NeXus", "*.nxs *.nx5 *.h5 *.hdf5", "nexus", nexus_codec,
-     true, false, false, false, kWithHdf5},
+     true, true, true, true, kWithHdf5},
 }};
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
