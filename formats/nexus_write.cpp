@@ -46,8 +46,10 @@ namespace {
 class Handle {
   public:
     Handle(hid_t id, herr_t (*close)(hid_t)) : id_(id), close_(close) {}
+    Handle(Handle&& o) noexcept : id_(o.id_), close_(o.close_) { o.id_ = H5I_INVALID_HID; }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
+    Handle& operator=(Handle&&) = delete;
     ~Handle() {
         if (id_ >= 0) close_(id_);
     }
