@@ -81,21 +81,23 @@ class Builder {
 
     void text_attribute(hid_t obj, const char* name, const std::string& value) {
         if (obj < 0) return;
-        Handle type = text_type(value);
+        Handle type = text_type();
         Handle space(H5Screate(H5S_SCALAR), H5Sclose);
         Handle a(H5Acreate2(obj, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT),
                  H5Aclose);
-        if (!a || H5Awrite(a.get(), type.get(), value.c_str()) < 0) ok_ = false;
+        const char* text = value.c_str();
+        if (!a || H5Awrite(a.get(), type.get(), &text) < 0) ok_ = false;
     }
 
     void text(hid_t parent, const char* name, const std::string& value) {
         if (parent < 0) return;
-        Handle type = text_type(value);
+        Handle type = text_type();
         Handle space(H5Screate(H5S_SCALAR), H5Sclose);
         Handle d(H5Dcreate2(parent, name, type.get(), space.get(), H5P_DEFAULT, dcpl_.get(),
                             H5P_DEFAULT),
                  H5Dclose);
-        if (!d || H5Dwrite(d.get(), type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, value.c_str()) < 0)
+        const char* text = value.c_str();
+        if (!d || H5Dwrite(d.get(), type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, &text) < 0)
             ok_ = false;
     }
 
@@ -139,10 +141,11 @@ class Builder {
         return H5Fcreate("qelda-nexus-output", H5F_ACC_TRUNC, H5P_DEFAULT, fapl_.get());
     }
 
-    static Handle text_type(const std::string& value) {
+    // Strings of variable length in UTF-8, as h5py writes them: what NeXus
+    // tools read as text rather than as bytes.
+    static Handle text_type() {
         Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
-        H5Tset_size(type.get(), value.empty() ? 1 : value.size());
-        H5Tset_strpad(type.get(), H5T_STR_NULLTERM);
+        H5Tset_size(type.get(), H5T_VARIABLE);
         H5Tset_cset(type.get(), H5T_CSET_UTF8);
         return type;
     }

@@ -248,21 +248,23 @@ TEST_F(CliWithExample, LanesChangeNothingButTheTime) {
     }
     std::map<std::string, CliRun> runs;
     for (const char* lanes : {"1", "3"}) {
-        std::vector<std::string> args = {"-t",  "uxd", "-j",
-                                         lanes, "-o",  (dir / ("o" + std::string(lanes))).string()};
+        std::string out = "o";
+        out += lanes;
+        std::vector<std::string> args = {"-t", "uxd", "-j", lanes, "-o", (dir / out).string()};
         args.insert(args.end(), inputs.begin(), inputs.end());
         runs[lanes] = run_cli(args);
     }
     EXPECT_EQ(runs["3"].status, runs["1"].status);
     EXPECT_EQ(runs["3"].out, runs["1"].out);
     EXPECT_EQ(runs["3"].err, runs["1"].err);
-    EXPECT_EQ(runs["1"].out, "9 converted, 3 failed, 6 warnings\n") << runs["1"].err;
+    EXPECT_EQ(runs["1"].out, "9 converted, 3 failed, 3 warnings\n") << runs["1"].err;
     for (const auto& in : inputs) {
         const std::string name = std::filesystem::path(in).stem().string() + ".uxd";
         EXPECT_EQ(std::filesystem::exists(dir / "o1" / name),
                   std::filesystem::exists(dir / "o3" / name));
-        if (std::filesystem::exists(dir / "o1" / name))
+        if (std::filesystem::exists(dir / "o1" / name)) {
             EXPECT_EQ(read_file(dir / "o3" / name), read_file(dir / "o1" / name)) << name;
+        }
     }
 }
 

@@ -172,7 +172,9 @@ TEST(Nexus, WrittenAndReadBack) {
         EXPECT_EQ(b.r().two_theta_step, 0.013130283f);
         EXPECT_EQ(b.r().intensity(1), 36.198f);
         EXPECT_EQ(b.r().intensity(3), 1e7f);
-        if (c.sigma) EXPECT_EQ(b.r().sigma(1), 6.0165f);
+        if (c.sigma) {
+            EXPECT_EQ(b.r().sigma(1), 6.0165f);
+        }
         EXPECT_EQ(b.r().lambda1, 1.540598f);
         EXPECT_EQ(b.r().lambda2, 1.544426f);
         EXPECT_EQ(b.r().alpha_ratio, 0.514f);

@@ -190,7 +190,7 @@ void MainDialogTest::start_state() {
     for (int list_id : {id::input_list, id::output_list}) {
         QStringList entries;
         for (int i = 0; i < w.list(list_id)->count(); ++i) entries << w.list(list_id)->itemText(i);
-        const QStringList added{"GSAS cif", "Ascii xye", "GSAS fxye", "JSON"};
+        const QStringList added{"GSAS cif", "Ascii xye", "GSAS fxye", "JSON", "NeXus"};
         QCOMPARE(entries, list_id == id::input_list ? input : input.mid(0, 7) + added);
     }
     verify_start_state(w, -1);  // no entry selected: both boxes empty
@@ -231,7 +231,7 @@ void MainDialogTest::chooser_settings() {
     QVERIFY(select_file(w, Direction::output, QString(), [&](QFileDialog* c) {
         QCOMPARE(c->windowTitle(), QStringLiteral("Open Output Data File"));
         const QStringList added{"GSAS cif (*.cif)", "Ascii xye (*.xye)", "GSAS fxye (*.fxye)",
-                                "JSON record (*.json)"};
+                                "JSON record (*.json)", "NeXus (*.nxs *.nx5 *.h5 *.hdf5)"};
         QCOMPARE(c->nameFilters(), all.mid(0, 7) + added);
         QCOMPARE(c->selectedNameFilter(), all.first());
         QCOMPARE(c->defaultSuffix(), QStringLiteral("dat"));
