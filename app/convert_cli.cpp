@@ -11,15 +11,20 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "core/batch_plan.h"
 #include "core/display_texts.h"
 #include "core/driver.h"
+#include "core/ordered_batch.h"
 #include "core/platform.h"
 #include "core/stated_values.h"
 #include "core/workspace.h"
@@ -166,6 +171,9 @@ class CliInteraction : public ScriptedInteraction {
         end_progress();
         fmt::print(err_, "qelda-convert: {}\n", one_line(text));
     }
+    // Where the messages go: a lane of a parallel batch keeps each item's own
+    // until the batch prints them in order.
+    void set_error_stream(std::FILE* err) noexcept { err_ = err; }
 
     void show_dataset_parameters(const PowderPattern& r,
                                  std::span<const std::string> warnings) override {
@@ -184,7 +192,11 @@ class CliInteraction : public ScriptedInteraction {
     }
     void show_failure(std::string_view message, std::string_view reason) override {
         ScriptedInteraction::show_failure(message, reason);
-        error_line(failure_line(subject, message, reason));
+        const std::string line = failure_line(subject, message, reason);
+        if (hold_failures)
+            held_failure = line;
+        else
+            error_line(line);
     }
 
     // "FILE: HEADLINE: reason", the reason without what the line already says
@@ -209,6 +221,10 @@ class CliInteraction : public ScriptedInteraction {
             return std::string(file) + ": " + why + " (" + headline + ")";
         return std::string(file) + ": " + headline + ": " + why;
     }
+    // With every scan of a file converted, a scan refused for its axis is
+    // skipped with a warning: its failure is held until that is known.
+    bool hold_failures = false;
+    std::string held_failure;
     void show_success(const PowderPattern& r, const ConversionSession& s,
                       std::span<const std::string> warnings) override {
         ScriptedInteraction::show_success(r, s, warnings);
@@ -376,6 +392,57 @@ std::optional<std::string> read_all(std::FILE* in, std::string& problem) {
 
 // A fresh record for the next file of a batch: what the last one set goes
 // back to its start value; only the points it touched are cleared.
+// The lanes of a batch: -j N, or as many as there are processors; never more
+// than there are files. Where no memory stream exists, one.
+int batch_lanes(int jobs, std::size_t files) {
+#ifdef _WIN32
+    (void)jobs;
+    (void)files;
+    return 1;
+#else
+    const int wanted = jobs > 0 ? jobs : static_cast<int>(std::thread::hardware_concurrency());
+    return static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(std::max(wanted, 1)),
+                                                  std::max<std::size_t>(files, 1)));
+#endif
+}
+
+// The messages of one item of a parallel batch, kept in memory.
+class MessageBuffer {
+  public:
+    MessageBuffer() = default;
+    MessageBuffer(const MessageBuffer&) = delete;
+    MessageBuffer& operator=(const MessageBuffer&) = delete;
+    ~MessageBuffer() { take(); }
+    bool open() {
+#ifdef _WIN32
+        return false;
+#else
+        stream_ = ::open_memstream(&data_, &size_);
+        return stream_ != nullptr;
+#endif
+    }
+    std::FILE* stream() const noexcept {
+        return stream_;
+    }
+    std::string take() {
+        std::string text;
+        if (stream_ != nullptr) {
+            std::fclose(stream_);
+            stream_ = nullptr;
+            if (data_ != nullptr) text.assign(data_, size_);
+        }
+        std::free(data_);
+        data_ = nullptr;
+        size_ = 0;
+        return text;
+    }
+
+  private:
+    std::FILE* stream_ = nullptr;
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 void reset_record(PowderPattern& r, bool read_succeeded) {
     if (read_succeeded)
         std::fill_n(r.intensity.data(), std::clamp(r.point_count, 0, kPointCapacity), 0.0f);
@@ -477,6 +544,108 @@ std::string cannot_write(FormatId id) {
 
 ContentGuess guess_of_file(const std::string& path) {
     return detect_file(path);
+}
+
+// How many scans the file open on unit 1 holds: its reader reads scan 1 (of
+// any axis) and tells the count; 1 when it does not tell or cannot read it.
+int32_t count_scans(Workspace& ws, FormatId format) {
+    const FormatInfo* reader = find_format(format);
+    if (reader == nullptr) return 1;
+    const ReadOptions kept = ws.options;
+    ws.options.scan = 1;
+    ws.options.any_axis = true;
+    ws.clear_diagnostics();
+    ws.record().max_points = kPointCapacity;
+    const ConversionStatus s = reader->codec(ws, CodecMode::read);
+    const int32_t count = s == ConversionStatus::done ? std::max(ws.scan.count, 1) : 1;
+    ws.options = kept;
+    ws.input().close();
+    ws.clear_diagnostics();
+    return count;
+}
+
+// Converts every scan of each input into its own output, numbered from the
+// base name. The outputs are planned (and checked) before anything is written.
+template <class OpenInput>
+int convert_all_scans(Workspace& ws, CliInteraction& ui, Converter& converter,
+                      const std::vector<BatchItem>& bases, OutputTarget target,
+                      const ReadOptions& options, OpenInput& open_input, const std::string& out_dir,
+                      bool no_clobber, bool quiet, std::FILE* out, std::FILE* err) {
+    struct Scan {
+        FormatId format;
+        int32_t number;
+    };
+    std::vector<std::string> inputs;
+    std::vector<BatchItem> items;
+    std::vector<Scan> scans;
+    for (const BatchItem& base : bases) {
+        inputs.push_back(base.input);
+        FormatChoice choice;
+        if (const int status = open_input(base.input, choice); status != 0) return status;
+        const int32_t count = count_scans(ws, choice.format);
+        reset_record(ws.record(), false);
+        for (int32_t k = 1; k <= count; ++k) {
+            items.push_back({base.input, scan_output_name(base.output, k, count)});
+            scans.push_back({choice.format, k});
+        }
+    }
+    const BatchPlan plan = check_plan(inputs, items);
+    if (!plan.ok()) {
+        fmt::print(err, "qelda-convert: {}; nothing converted\n", one_line(plan.error));
+        return 2;
+    }
+    if (no_clobber) {
+        for (const auto& item : plan.items)
+            if (fs::exists(item.output)) {
+                fmt::print(err, "qelda-convert: {} exists; nothing converted (--no-clobber)\n",
+                           item.output);
+                return 2;
+            }
+    }
+    if (!out_dir.empty()) {
+        std::error_code ec;
+        fs::create_directories(out_dir, ec);
+        if (ec) {
+            fmt::print(err, "qelda-convert: {}: the folder cannot be made: {}\n", out_dir,
+                       ec.message());
+            return 1;
+        }
+    }
+    int converted = 0, failed = 0, skipped = 0;
+    bool last_ok = true;
+    ui.verbose = false;
+    for (std::size_t i = 0; i < plan.items.size(); ++i) {
+        const BatchItem& item = plan.items[i];
+        reset_record(ws.record(), last_ok);
+        ui.clear_events();
+        ws.options = options;
+        ws.options.scan = scans[i].number;
+        ws.options.all_scans = true;
+        FormatChoice choice;
+        bool ok = open_input(item.input, choice) == 0;
+        if (ok) {
+            ui.hold_failures = true;
+            ui.held_failure.clear();
+            ok = converter.run(item.input, choice.format, item.output, target);
+            ui.hold_failures = false;
+            if (!ok && ws.scan.axis_refused) {
+                ui.error_line(item.input + ": warning: scan " + std::to_string(scans[i].number) +
+                              " skipped: " + converter.last.reason + " (--any-axis converts it)");
+                ++ui.warnings_shown;
+                ++skipped;
+                last_ok = false;
+                continue;
+            }
+            if (!ui.held_failure.empty()) ui.error_line(ui.held_failure);
+        }
+        last_ok = ok;
+        ok ? ++converted : ++failed;
+    }
+    ws.options = options;
+    if (!quiet || failed > 0)
+        fmt::print(out, "{} converted, {} failed, {} skipped, {} warning{}\n", converted, failed,
+                   skipped, ui.warnings_shown, ui.warnings_shown == 1 ? "" : "s");
+    return failed > 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -587,6 +756,9 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     app.add_flag("--slit-correction", slit, "renormalise variable-slit data for GSAS output");
     app.add_option("--range", range, "convert scan N (1-based) of a file that holds several")
         ->type_name("N");
+    bool all_scans = false;
+    app.add_flag("--all-scans", all_scans,
+                 "convert every scan of a file, one output each: NAME_01.EXT, NAME_02.EXT...");
     app.add_flag("--any-axis", any_axis, "convert a scan whose axis is not 2theta");
     app.add_flag("--keep-intensities", keep, "do not raise intensities below 0.001 by 0.001");
     app.add_flag("--detect", detect, "print the detected format of each FILE; convert nothing");
@@ -594,6 +766,11 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     app.add_flag("-q,--quiet", quiet, "print nothing but failures and warnings");
     bool sync = false;
     app.add_flag("--sync", sync, "flush each output file and its folder to the disk");
+    int jobs = 0;
+    app.add_option("-j,--jobs", jobs,
+                   "batch: convert N files at once (default: the number of processors)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 256));
     app.set_version_flag("--version", kVersion);
     // Every value placeholder that no option names says VALUE, never TEXT.
     app.get_formatter()->label("TEXT", "VALUE");
@@ -799,8 +976,9 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     if (out_dir.empty() && operands.size() >= 2 && operands.back() != "-") {
         std::error_code ec;
         const std::string& last = operands.back();
-        const bool folder = fs::is_directory(platform::to_path(last), ec) ||
-                            platform::kSeparators.find(last.back()) != std::string_view::npos;
+        const bool folder =
+            fs::is_directory(platform::to_path(last), ec) ||
+            (!last.empty() && platform::kSeparators.find(last.back()) != std::string_view::npos);
         if (folder && (operands.size() > 2 || !fs::exists(platform::to_path(last), ec))) {
             out_dir = last;
             operands.pop_back();
@@ -843,6 +1021,37 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     };
 
     const bool batch = !out_dir.empty() || operands.size() > 2;
+    if (all_scans) {
+        if (range) return usage_error("--all-scans and --range exclude each other");
+        for (const auto& path : operands)
+            if (path == "-")
+                return usage_error("--all-scans needs files, not standard input or output");
+        // Each input with the name its outputs are numbered from.
+        std::vector<BatchItem> bases;
+        if (!batch) {
+            if (operands.size() != 2)
+                return usage_error("INPUT and OUTPUT are needed (or -t FORMAT -o DIR INPUT...)");
+            std::string output = operands[1];
+            if (fs::is_directory(output)) {
+                if (to.empty())
+                    return usage_error(output + " is a folder: give the format with --to");
+                output = batch_output_name(operands[0], output, extension_of(target));
+            } else if (to.empty()) {
+                const auto id = output_format_of_name(output);
+                if (!id)
+                    return usage_error("cannot tell an output format from '" + output +
+                                       "'; use --to");
+                target.format = *id;
+            }
+            bases.push_back({operands[0], output});
+        } else {
+            if (to.empty()) return usage_error("a batch needs the output format: -t FORMAT");
+            for (const auto& path : operands)
+                bases.push_back({path, batch_output_name(path, out_dir, extension_of(target))});
+        }
+        return convert_all_scans(ws, ui, converter, bases, target, options, open_input, out_dir,
+                                 no_clobber, quiet, out, err);
+    }
     if (!batch) {
         if (operands.size() != 2)
             return usage_error("INPUT and OUTPUT are needed (or -t FORMAT -o DIR INPUT...)");
@@ -941,23 +1150,106 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     const bool show_progress = !quiet && platform::is_terminal(err);
     auto next_draw = std::chrono::steady_clock::now();
     int converted = 0, failed = 0;
-    bool last_ok = true;
     const std::size_t total = plan.items.size();
-    for (std::size_t i = 0; i < total; ++i) {
-        const BatchItem& item = plan.items[i];
-        // Redrawn at most every 50 ms: a terminal is slower than a short conversion.
+    // Redrawn at most every 50 ms: a terminal is slower than a short conversion.
+    auto draw_progress = [&](std::size_t i) {
         if (show_progress && std::chrono::steady_clock::now() >= next_draw) {
             ui.progress(fmt::format("[{}/{}] {}% {}", i + 1, total, (i * 100) / total,
-                                    file_name_part(item.input)));
+                                    file_name_part(plan.items[i].input)));
             next_draw = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
         }
-        reset_record(ws.record(), last_ok);
-        ui.clear_events();
-        FormatChoice choice;
-        bool ok = open_input(item.input, choice) == 0;
-        if (ok) ok = converter.run(item.input, choice.format, item.output, target);
-        last_ok = ok;
-        ok ? ++converted : ++failed;
+    };
+    const int lanes = batch_lanes(jobs, total);
+    if (lanes <= 1) {
+        bool last_ok = true;
+        for (std::size_t i = 0; i < total; ++i) {
+            const BatchItem& item = plan.items[i];
+            draw_progress(i);
+            reset_record(ws.record(), last_ok);
+            ui.clear_events();
+            FormatChoice choice;
+            bool ok = open_input(item.input, choice) == 0;
+            if (ok) ok = converter.run(item.input, choice.format, item.output, target);
+            last_ok = ok;
+            ok ? ++converted : ++failed;
+        }
+    } else {
+        // Each lane converts with a workspace of its own; the messages of an
+        // item are kept until every item before it has printed its own, so
+        // that what is printed is what -j 1 prints.
+        struct Lane {
+            std::unique_ptr<CliInteraction> ui;
+            std::unique_ptr<Workspace> ws;
+            bool last_ok = true;
+        };
+        struct Done {
+            std::string messages;
+            bool ok = false;
+            int warnings = 0;
+        };
+        std::vector<Lane> lane(static_cast<std::size_t>(lanes));
+        for (Lane& l : lane) {
+            l.ui = std::make_unique<CliInteraction>(ui.answers(), out, err);
+            l.ui->any_axis_given = ui.any_axis_given;
+            l.ui->range_given = ui.range_given;
+            l.ui->from_given = ui.from_given;
+            l.ws = std::make_unique<Workspace>(*l.ui);
+            l.ws->output().set_sync(sync);
+            l.ws->output().set_follow_links(follow_links);
+            l.ws->options = options;
+        }
+        std::vector<Done> done(total);
+        auto work = [&](std::size_t i, int id) {
+            Lane& l = lane[static_cast<std::size_t>(id)];
+            const BatchItem& item = plan.items[i];
+            MessageBuffer buffer;
+            if (!buffer.open()) {
+                done[i].messages = "qelda-convert: " + item.input +
+                                   ": not converted: no memory for its messages\n";
+                return;
+            }
+            l.ui->set_error_stream(buffer.stream());
+            const int before = l.ui->warnings_shown;
+            try {
+                reset_record(l.ws->record(), l.last_ok);
+                l.ui->clear_events();
+                l.ui->subject = item.input;
+                FormatChoice choice;
+                bool ok = false;
+                if (l.ws->input().open(item.input) != Outcome::done) {
+                    l.ui->show_failure(kMsgOpenInput, lower_first(l.ws->input().problem()));
+                } else if (choice = choose(item.input); choice.format == FormatId::none) {
+                    l.ws->input().close();
+                    l.ui->error_line(item.input + ": cannot tell its format: " + choice.error);
+                } else {
+                    Converter c{*l.ws, *l.ui, out, {}};
+                    ok = c.run(item.input, choice.format, item.output, target);
+                }
+                l.last_ok = ok;
+                done[i].ok = ok;
+            } catch (const std::exception& e) {
+                l.ws->input().close();
+                l.ws->output().close(false);
+                l.ui->error_line(item.input + ": not converted: " + e.what());
+                l.last_ok = false;
+            }
+            done[i].messages = buffer.take();
+            done[i].warnings = l.ui->warnings_shown - before;
+            l.ui->set_error_stream(err);
+        };
+        auto report = [&](std::size_t i) {
+            if (!done[i].messages.empty()) {
+                ui.end_progress();
+                std::fwrite(done[i].messages.data(), 1, done[i].messages.size(), err);
+            }
+            ui.warnings_shown += done[i].warnings;
+            done[i].ok ? ++converted : ++failed;
+            done[i] = Done{};
+            if (i + 1 < total) draw_progress(i + 1);
+            return true;
+        };
+        if (total > 0) draw_progress(0);
+        run_ordered(total, lanes, work, report);
     }
     ui.end_progress();
     // The failures have had their lines on standard error: -q prints nothing else.

@@ -80,5 +80,12 @@ if(QELDA_BUILD_PYTHON AND NOT QELDA_SANITIZE)
       list(APPEND QELDA_PY_COPIES ${QELDA_PYTHON_DIR}/qelda/${n})
     endforeach()
     add_custom_target(qelda_python ALL DEPENDS ${QELDA_PY_COPIES} _qelda)
+    # Installed as the package qelda: relative to the prefix, Python's own
+    # layout by default; Debian's packages take lib/python3/dist-packages.
+    set(QELDA_PYTHON_INSTALL_DIR
+        "${CMAKE_INSTALL_LIBDIR}/python${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}/site-packages"
+        CACHE STRING "Where the Python package qelda is installed, relative to the prefix")
+    install(TARGETS _qelda LIBRARY DESTINATION ${QELDA_PYTHON_INSTALL_DIR}/qelda COMPONENT python)
+    install(FILES ${QELDA_PY_FILES} DESTINATION ${QELDA_PYTHON_INSTALL_DIR}/qelda COMPONENT python)
   endif()
 endif()

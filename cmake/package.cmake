@@ -37,7 +37,7 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
   DEPENDS ${CMAKE_SOURCE_DIR}/data/changelog)
 list(APPEND QELDA_GZ_FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz)
 add_custom_target(qelda_compressed_docs ALL DEPENDS ${QELDA_GZ_FILES})
-install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz data/copyright
+install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz debian/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qelda)
 
 set(CPACK_GENERATOR DEB)

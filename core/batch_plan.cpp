@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "core/platform.h"
 
@@ -40,6 +41,31 @@ bool same_file(const std::string& a, const std::string& b) {
 
 BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_dir,
                      std::string_view extension, BatchNaming naming) {
+    std::set<std::string> outputs;  // canonical outputs named so far
+    std::set<std::string> input_keys;
+    for (const std::string& input : inputs) input_keys.insert(canonical_spelling(input));
+    std::vector<BatchItem> items;
+    for (const std::string& input : inputs) {
+        BatchItem item{input, batch_output_name(input, out_dir, extension,
+                                                naming == BatchNaming::keep_extension)};
+        std::string key = canonical_spelling(item.output);
+        if (naming == BatchNaming::numbered && outputs.count(key) != 0) {
+            // NAME-2.EXT, NAME-3.EXT, ...: the first number no other output
+            // and no input of the batch has.
+            const std::string base = item.output.substr(0, item.output.size() - extension.size());
+            for (int n = 2;; ++n) {
+                item.output = base + "-" + std::to_string(n) + std::string(extension);
+                key = canonical_spelling(item.output);
+                if (outputs.count(key) == 0 && input_keys.count(key) == 0) break;
+            }
+        }
+        outputs.insert(key);
+        items.push_back(std::move(item));
+    }
+    return check_plan(inputs, std::move(items));
+}
+
+BatchPlan check_plan(std::span<const std::string> inputs, std::vector<BatchItem> items) {
     BatchPlan plan;
     std::map<std::string, std::size_t> output_of;  // canonical output -> first input
     std::map<std::string, std::size_t> input_of;   // canonical input -> index
@@ -49,20 +75,9 @@ BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_d
         input_of.emplace(canonical_spelling(inputs[i]), i);
         if (const auto id = platform::file_identity(inputs[i])) inode_of.emplace(*id, i);
     }
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        BatchItem item{inputs[i], batch_output_name(inputs[i], out_dir, extension,
-                                                    naming == BatchNaming::keep_extension)};
-        std::string key = canonical_spelling(item.output);
-        if (naming == BatchNaming::numbered && output_of.count(key) != 0) {
-            // NAME-2.EXT, NAME-3.EXT, ...: the first number no other output
-            // and no input of the batch has.
-            const std::string base = item.output.substr(0, item.output.size() - extension.size());
-            for (int n = 2;; ++n) {
-                item.output = base + "-" + std::to_string(n) + std::string(extension);
-                key = canonical_spelling(item.output);
-                if (output_of.count(key) == 0 && input_of.count(key) == 0) break;
-            }
-        }
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        BatchItem& item = items[i];
+        const std::string key = canonical_spelling(item.output);
         auto same = input_of.find(key);
         std::size_t same_input = same != input_of.end() ? same->second : inputs.size();
         if (same_input == inputs.size()) {
@@ -72,13 +87,13 @@ BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_d
             }
         }
         if (same_input < inputs.size()) {
-            plan.error = "the output " + item.output + " of " + inputs[i] + " is the input " +
+            plan.error = "the output " + item.output + " of " + item.input + " is the input " +
                          inputs[same_input] + " itself";
             return plan;
         }
         if (const auto [it, fresh] = output_of.emplace(key, i); !fresh) {
-            plan.error = inputs[it->second] + " and " + inputs[i] + " would both be written to " +
-                         item.output;
+            plan.error = items[it->second].input + " and " + item.input +
+                         " would both be written to " + item.output;
             return plan;
         }
         plan.items.push_back(std::move(item));

@@ -42,6 +42,10 @@ BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_d
                      std::string_view extension,
                      BatchNaming naming = BatchNaming::replace_extension);
 
+// Checks outputs already named, several per input where a file's scans each
+// get their own: no two items share an output, no output is one of `inputs`.
+BatchPlan check_plan(std::span<const std::string> inputs, std::vector<BatchItem> items);
+
 // The same file, whatever the spelling (links, "..", a relative path); a name
 // that does not exist yet is compared through its folder.
 bool same_file(const std::string& a, const std::string& b);

@@ -146,6 +146,9 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     if (!ws.output().notice().empty())
         ws.warn(std::string(ws.output().file_name()) + " " + ws.output().notice());
     apply_user_values(ws, file);
+    if (ws.options.all_scans && ws.scan.number > 0)
+        r.set_title(scan_title(r.title, ws.scan.number, std::max(ws.scan.count, ws.scan.number),
+                               kTitleLength));
     const FormatInfo* writer = find(output_format);
     if (writer != nullptr) warn_assumed_wavelengths(ws, *writer, file);
     result.warnings = ws.warnings;

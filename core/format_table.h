@@ -22,7 +22,7 @@ struct FormatInfo {
     CodecRoutine codec;
     bool reads;                      // the codec reads this format
     bool writes;                     // the codec writes this format (status 0 possible)
-    bool in_output_list;             // listed in the output list (FormatId 2-7)
+    bool in_output_list;             // listed in the output list (after the blank entry)
     bool holds_wavelengths = false;  // the writer keeps the wavelengths
     bool available = true;           // false: this build lacks the codec's library
 };

@@ -14,6 +14,7 @@
 #include "core/interaction.h"
 #include "core/powder_pattern.h"
 #include "core/record_io.h"
+#include "core/scan_info.h"
 
 namespace qelda {
 
@@ -34,6 +35,9 @@ LocalTime system_local_time();
 // 0.001 keep their values instead of all being raised by 0.001.
 struct ReadOptions {
     int32_t scan = 1;  // 1-based, counting every scan of the file in its order
+    // Every scan of a file is converted, one output each: the title names the
+    // scan's number.
+    bool all_scans = false;
     bool any_axis = false;
     bool keep_intensities = false;
     // An x-y file's third column is not read as sigma(I) unless asked for,
@@ -81,6 +85,8 @@ class Workspace {
     std::string abort_report;
 
     ReadOptions options;
+    // What the last read told of its scan (cleared with the diagnostics).
+    ScanInfo scan;
 
     // Why the codec failed, in lower case, naming the file and where reading
     // stopped ("scan.dat, line 5: 'NaN' is not a number"). Codecs end with
@@ -119,6 +125,7 @@ class Workspace {
         failure_reason.clear();
         failure_byte = kNoByte;
         warnings.clear();
+        scan = ScanInfo{};
     }
 
   private:

@@ -556,6 +556,7 @@ ConversionStatus write_xy(Workspace& ws) {
     constexpr double kMax = std::numeric_limits<float>::max();
     const float* const intensity = r.intensity.data();
     const float* const sigma = r.sigma.data();
+    int32_t replaced = 0;  // stated sigmas of 0 written as computed ones
     for (int32_t i = 0; i < n; ++i) {
         const double angle = start + static_cast<double>(i) * step;
         if (!(std::fabs(angle) <= kMax))
@@ -572,12 +573,16 @@ ConversionStatus write_xy(Workspace& ws) {
             q = put_count(q, y, 10);
         }
         if (q != nullptr && choice.write_sigma) {
-            // A sigma of the file keeps its digits; one computed here, three decimals.
+            // A sigma of the file keeps its digits; one computed here, three
+            // decimals. A stated sigma below 0.001 (0 above all) is replaced
+            // by a computed one, and the warning after the loop says so.
             *q++ = ',';
-            if (sigma[i] >= 0.001f)
+            if (sigma[i] >= 0.001f) {
                 q = put_count(q, sigma[i], 10);
-            else
+            } else {
+                if (ws.has_sigma) ++replaced;
                 q = put_value(q, y > 0.0f ? std::sqrt(y) : 1.0f, 10);
+            }
         }
         if (q == nullptr)
             return flush(), ws.fail(ConversionStatus::too_large,
@@ -589,10 +594,18 @@ ConversionStatus write_xy(Workspace& ws) {
         if (static_cast<std::size_t>(p - begin) >= kBlock) flush();
     }
     flush();
+    if (replaced > 0)
+        ws.warn("x-y output: \u03c3 below 0.001 in " + std::string(ws.input().file_name()) +
+                " written as sqrt(I) (1 where I is not above 0) for " + std::to_string(replaced) +
+                " of " + std::to_string(n) + " points");
     return ConversionStatus::done;
 }
 
 }  // namespace
+
+float xy_step_read_back(float start, float end, int32_t points, int32_t end_decimals) noexcept {
+    return derived_step(start, end, points, end_decimals);
+}
 
 ConversionStatus ascii_xy_codec(Workspace& ws, CodecMode mode) noexcept {
     return guard_codec(ws, [&] { return mode == CodecMode::write ? write_xy(ws) : read_xy(ws); });

@@ -77,6 +77,8 @@ struct Columns {
     int angle = 2;
     int counts = -1;  // -1: the last number
     bool per_second = false;
+    int temperature = -1;  // a recorded temperature, where the scan has one
+    bool celsius = false;
 };
 
 // The columns of a Datum, from the route's DataViews where it has them.
@@ -100,7 +102,16 @@ Columns columns_of(pugi::xml_node route, std::string_view axis_id) {
                 ++k;
             }
         }
-        if (const pugi::xml_node rec = child_named(v, "Recording"); rec && c.counts < 0) {
+        const pugi::xml_node rec = child_named(v, "Recording");
+        if (rec && std::string_view(rec.attribute("Category").value()) == "Temperature") {
+            const std::string_view base = child_named(rec, "Unit").attribute("Base").value();
+            if (c.temperature < 0 && (base == "Celsius" || base == "Kelvin")) {
+                c.temperature = start;
+                c.celsius = base == "Celsius";
+            }
+            continue;
+        }
+        if (rec && c.counts < 0) {
             c.counts = start;
             const std::string_view base = child_named(rec, "Unit").attribute("Base").value();
             c.per_second = base.find("PerSecond") != std::string_view::npos || base == "Cps";
@@ -133,6 +144,30 @@ std::string title_of(pugi::xml_node root) {
         if (std::string_view(item.attribute("Name").value()) == "SampleName")
             return std::string(trim(item.attribute("Value").value()));
     return {};
+}
+
+// The drives that stood still during the scan (the scan's own axes excepted)
+// and the time the scan started.
+void conditions_of(pugi::xml_node root, pugi::xml_node info, InstrumentScan& s) {
+    auto moves = [&](std::string_view logic) {
+        for (pugi::xml_node a = child_named(info, "ScanAxes").first_child(); a;
+             a = a.next_sibling())
+            if (local_name(a) == "ScanAxisInfo" && axis_id_of(a) == logic) return true;
+        return false;
+    };
+    const pugi::xml_node drives = child_named(child_named(root, "FixedInformation"), "Drives");
+    for (pugi::xml_node d = drives.first_child(); d; d = d.next_sibling()) {
+        if (local_name(d) != "InfoData") continue;
+        const std::string_view logic = trim(d.attribute("LogicName").value());
+        double v = 0;
+        if (moves(logic) ||
+            !parse_number(trim(child_named(d, "Position").attribute("Value").value()), v))
+            continue;
+        if (logic == "Chi") s.chi = v;
+        if (logic == "Phi") s.phi = v;
+        if (logic == "Theta" || logic == "Omega") s.omega = v;
+    }
+    s.measured_at = std::string(child_text(root, "TimeStampStarted"));
 }
 
 ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMember& member,
@@ -210,6 +245,8 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
     std::vector<double> fields;
     bool attenuated = false;
     std::vector<double> factors;
+    double temperature_sum = 0.0;
+    int32_t temperatures = 0;
     int32_t datum = 0;
     for (pugi::xml_node d = route.first_child(); d && s.counts.size() < limit;
          d = d.next_sibling()) {
@@ -241,7 +278,18 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
             col.absorption >= 0 ? fields[static_cast<std::size_t>(col.absorption)] : 1.0;
         factors.push_back(f);
         attenuated = attenuated || f != 1.0;
+        // Blanked readings (-9999) lie below absolute zero and are passed over.
+        if (col.temperature >= 0 && col.temperature < n) {
+            const double t = fields[static_cast<std::size_t>(col.temperature)];
+            if (t > (col.celsius ? -273.15 : 0.0)) {
+                temperature_sum += t;
+                ++temperatures;
+            }
+        }
     }
+    // The scan's temperature: the mean of what was recorded at its points.
+    if (temperatures > 0)
+        s.temperature = temperature_sum / temperatures + (col.celsius ? 273.15 : 0.0);
     if (attenuated) {
         // Counts taken through the absorber are stored multiplied by its
         // factor f: a stored c*f has the uncertainty sqrt(c)*f.
@@ -252,6 +300,7 @@ ConversionStatus load_raw_data(Workspace& ws, ZipArchive& zip, const RawDataMemb
     }
     s.wavelengths = wavelengths_of(root);
     s.title = title_of(root);
+    conditions_of(root, info, s);
     return ConversionStatus::done;
 }
 

@@ -271,7 +271,10 @@ class RawReader {
         if (no_axis_version_ != 0)
             ws_.warn(file_ + " is a version " + std::to_string(no_axis_version_) +
                      " file, which does not state the scan axis; read as a 2theta scan");
-        if (ranges_ > 1)
+        ws_.scan.number = r.number;
+        ws_.scan.count = ranges_;
+        ws_.scan.axis = r.axis;
+        if (ranges_ > 1 && !ws_.options.all_scans)
             ws_.warn(file_ + " holds " + std::to_string(ranges_) + " ranges; range " +
                      std::to_string(r.number) + " converted");
         if (!r.axis.empty())
@@ -281,6 +284,8 @@ class RawReader {
     }
 
     ConversionStatus refuse_axis(const Range& r, std::string_view prefix) {
+        ws_.scan.axis_refused = true;
+        ws_.scan.count = ranges_;
         return ws_.fail(ConversionStatus::not_available, file_ + ": " + std::string(prefix) +
                                                              "range " + std::to_string(r.number) +
                                                              " scans " + r.axis + ", not 2theta");

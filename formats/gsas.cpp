@@ -354,7 +354,9 @@ class GsasReader {
                                         : read_records(bank.form == DataForm::esd, records);
         if (s != ConversionStatus::done) return s;
         warn_about_lines_after();
-        if (banks_ > 1)
+        ws_.scan.number = wanted_;
+        ws_.scan.count = banks_;
+        if (banks_ > 1 && !ws_.options.all_scans)
             ws_.warn(file_ + " holds " + std::to_string(banks_) + " banks; bank " +
                      std::to_string(wanted_) + " converted");
         return ConversionStatus::done;

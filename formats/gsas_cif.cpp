@@ -7,7 +7,9 @@
 // is refused. Every intensity loop counts as one powder data block: the first
 // is converted unless another is asked for, and the file's count is reported.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -123,8 +125,9 @@ bool next_token(std::string_view& rest, std::string_view& token) noexcept {
 
 enum class NumberKind { value, unknown, invalid };
 
-// A number as CIF writes it: an uncertainty in parentheses after it is dropped
-// ("5540(160)" is 5540); "?" and "." stand for an unknown value.
+// A number as CIF writes it, without the uncertainty in parentheses after it
+// ("5540(160)" is 5540; su_of reads the 160); "?" and "." stand for an
+// unknown value.
 NumberKind parse_number(std::string_view token, float& out) noexcept {
     if (token == "?" || token == ".") return NumberKind::unknown;
     const std::size_t paren = token.find('(');
@@ -135,6 +138,39 @@ NumberKind parse_number(std::string_view token, float& out) noexcept {
         return NumberKind::invalid;
     out = static_cast<float>(value);
     return NumberKind::value;
+}
+
+// The standard uncertainty that CIF writes in parentheses after a number, in
+// units of the number's last printed digit: "36.1980(60165)" gives 6.0165,
+// "5540(160)" 160, "1.25e3(4)" 40. Zero where none is written or where the
+// parentheses hold anything but digits.
+float su_of(std::string_view token) noexcept {
+    const std::size_t open = token.find('(');
+    if (open == std::string_view::npos || token.back() != ')') return 0.0f;
+    const std::string_view digits = token.substr(open + 1, token.size() - open - 2);
+    if (digits.empty() || digits.size() > 20 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return 0.0f;
+    std::string_view number = token.substr(0, open);
+    long exponent = 0;
+    if (const std::size_t e = number.find_first_of("eE"); e != std::string_view::npos) {
+        const std::string_view power = number.substr(e + 1);
+        const char* first = power.data() + (!power.empty() && power.front() == '+');
+        const auto [end, ec] = std::from_chars(first, power.data() + power.size(), exponent);
+        if (ec != std::errc{} || end != power.data() + power.size() || std::labs(exponent) > 400)
+            return 0.0f;
+        number = number.substr(0, e);
+    }
+    const std::size_t dot = number.find('.');
+    const long decimals =
+        dot == std::string_view::npos ? 0 : static_cast<long>(number.size() - dot - 1);
+    // The digits with their power of ten, parsed once, so that the uncertainty
+    // is the float nearest to the decimal written.
+    const std::string text = std::string(digits) + "e" + std::to_string(exponent - decimals);
+    float su = 0.0f;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), su);
+    if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(su)) return 0.0f;
+    return su;
 }
 
 // The input unit with the count of lines read, which a read error reports.
@@ -432,7 +468,9 @@ class CifReader {
             return ws_.fail(ConversionStatus::not_available, file_ + " holds " + blocks_text() +
                                                                  "; there is no block " +
                                                                  std::to_string(wanted));
-        if (blocks_ > 1)
+        ws_.scan.number = wanted;
+        ws_.scan.count = blocks_;
+        if (blocks_ > 1 && !ws_.options.all_scans)
             ws_.warn(file_ + " holds " + blocks_text() + "; block " + std::to_string(wanted) +
                      " converted");
         return ConversionStatus::done;
@@ -638,6 +676,7 @@ class CifReader {
         std::string_view value, angle;
         int32_t got = 0;
         int32_t extra = 0;
+        int32_t su_left_out = 0;
         LoopValues::Next next;
         while ((next = values.packet(width, column, value, angle_column, angle)) ==
                LoopValues::Next::value) {
@@ -651,6 +690,12 @@ class CifReader {
             }
             if (parse_number(value, intensity[got]) != NumberKind::value)
                 return value_error(value, column_name);
+            if (const float su = su_of(value); su > 0.0f) {
+                if (ws_.options.no_sigma)
+                    ++su_left_out;
+                else
+                    r_.sigma(got + 1) = su;  // 1-based, as the points are counted
+            }
             if (angle_column >= 0) {
                 float a = 0.0f;
                 const std::size_t paren = angle.find('(');
@@ -700,6 +745,9 @@ class CifReader {
             r_.two_theta_step = static_cast<float>(step);
             r_.two_theta_end = static_cast<float>(angles.back());
         }
+        if (su_left_out > 0)
+            ws_.warn(file_ + ": the uncertainties of " + std::to_string(su_left_out) +
+                     " intensities were not read (--no-sigma)");
         if (measured < 0)
             ws_.warn(file_ + ": the intensities are processed (" + processed_name +
                      "), not measured counts");

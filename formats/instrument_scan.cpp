@@ -112,12 +112,14 @@ ConversionStatus convert_scan(Workspace& ws, int32_t count, const ScanLoader& lo
                                                             "; there is no scan " +
                                                             std::to_string(asked));
 
+    ws.scan.count = count;
     InstrumentScan scan;
     int32_t chosen = asked - 1;
     if (asked > 1 || ws.options.any_axis) {
         const ConversionStatus s = load(chosen, scan);
         if (s != ConversionStatus::done) return s;
-        if (!scan.two_theta && !ws.options.any_axis)
+        ws.scan.axis_refused = !scan.two_theta && !ws.options.any_axis;
+        if (ws.scan.axis_refused)
             return ws.fail(ConversionStatus::not_available,
                            file + ": scan " + std::to_string(asked) + " is " +
                                axis_phrase(scan.axis) + ", not a 2theta scan" + kOnlyTwoTheta);
@@ -134,6 +136,7 @@ ConversionStatus convert_scan(Workspace& ws, int32_t count, const ScanLoader& lo
             }
         }
         if (chosen < 0) {
+            ws.scan.axis_refused = true;
             if (count == 1)
                 return ws.fail(ConversionStatus::not_available,
                                file + " holds " + axis_phrase(first_axis) + ", not a 2theta scan" +
@@ -145,10 +148,17 @@ ConversionStatus convert_scan(Workspace& ws, int32_t count, const ScanLoader& lo
         }
     }
 
+    ws.scan.number = chosen + 1;
+    ws.scan.axis = scan.axis;
+    ws.scan.omega = scan.omega;
+    ws.scan.chi = scan.chi;
+    ws.scan.phi = scan.phi;
+    ws.scan.temperature = scan.temperature;
+    ws.scan.measured_at = scan.measured_at;
     const std::string where = count == 1 ? file : file + ", scan " + std::to_string(chosen + 1);
     const ConversionStatus stored = store_scan(ws, scan, where);
     if (stored != ConversionStatus::done) return stored;
-    if (count > 1)
+    if (count > 1 && !ws.options.all_scans)
         ws.warn(file + " holds " + std::to_string(count) + " scans; scan " +
                 std::to_string(chosen + 1) + " converted");
     if (!scan.two_theta)

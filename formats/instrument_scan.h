@@ -41,6 +41,10 @@ struct InstrumentScan {
     std::optional<Wavelengths> wavelengths;  // none: the file names no wavelength
     std::string title;
     std::vector<std::string> notes;  // warnings, given only when this scan is converted
+    // The conditions of the scan, where the file states them.
+    std::optional<double> omega, chi, phi;  // fixed angles, degrees
+    std::optional<double> temperature;      // kelvin
+    std::string measured_at;
 };
 
 // Loads scan `index` (0-based, in file order) into `scan`. A failure returns its

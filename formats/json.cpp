@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -151,6 +152,40 @@ std::string_view json_title(Workspace& ws) {
     return title;
 }
 
+// The scan of a file of several, with what its file states of it:
+// "scan":{"number":3,"count":22,"axis":"COUPLED","chi":-0.17,"temperature":313.69,...}.
+void append_scan(std::string& out, const ScanInfo& scan, float count_time) {
+    const int32_t number = std::max(scan.number, 1);
+    out += ",\"scan\":{\"number\":" + std::to_string(number);
+    out += ",\"count\":" + std::to_string(std::max(scan.count, number));
+    if (!scan.axis.empty()) {
+        out += ",\"axis\":";
+        append_json_string(out, scan.axis);
+    }
+    const std::pair<const char*, const std::optional<double>*> values[] = {
+        {"omega", &scan.omega},
+        {"chi", &scan.chi},
+        {"phi", &scan.phi},
+        {"temperature", &scan.temperature},
+    };
+    for (const auto& [key, value] : values) {
+        if (!value->has_value() || !std::isfinite(**value)) continue;
+        char buf[32];
+        const auto res = std::to_chars(buf, buf + sizeof buf, **value);
+        out += ",\"";
+        out += key;
+        out += "\":";
+        out.append(buf, res.ptr);
+    }
+    if (!scan.measured_at.empty()) {
+        out += ",\"measured_at\":";
+        append_json_string(out, scan.measured_at);
+    }
+    out += ",\"count_time\":";
+    append_json_number(out, count_time);
+    out += '}';
+}
+
 ConversionStatus write_json(Workspace& ws) {
     OutputUnit& unit = ws.output();
     if (!unit.is_open()) return ConversionStatus::record_error;
@@ -181,6 +216,7 @@ ConversionStatus write_json(Workspace& ws) {
         append_json_number(out, value);
     }
     out += ",\"point_count\":" + std::to_string(r.point_count);
+    if (ws.options.all_scans) append_scan(out, ws.scan, r.count_time);
     out += ",\"warnings\":[";
     for (std::size_t i = 0; i < ws.warnings.size(); ++i) {
         if (i > 0) out += ',';

@@ -1,5 +1,6 @@
-// NeXus powder scans in HDF5 files (.nxs, .h5, .hdf5), read only, through
-// libhdf5. The file is opened from memory as a read-only image.
+// NeXus powder scans in HDF5 files (.nxs, .h5, .hdf5), through libhdf5. The
+// file is opened from memory as a read-only image. (nexus_write.cpp writes
+// them.)
 //
 //   /ENTRY                 NX_class NXentry, one a scan
 //     definition           "NXxrd", "NXxrd_pan", "NXmonopd" or absent (older files)
@@ -24,7 +25,6 @@
 // signature, so that such files are still told, and refuses to read them.
 #if QELDA_WITH_HDF5
 #include <hdf5.h>
-#include <hdf5_hl.h>
 #endif
 
 #include <cmath>
@@ -36,6 +36,7 @@
 #include "core/codec_guard.h"
 #include "formats/codecs.h"
 #include "formats/instrument_scan.h"
+#include "formats/nexus.h"
 #include "formats/signatures.h"
 
 namespace qelda {
@@ -411,13 +412,19 @@ ConversionStatus read_nexus(Workspace& ws) {
     if (!nexus_signature(bytes))
         return ws.fail(ConversionStatus::not_available,
                        file + " does not carry the HDF5 signature: not a NeXus file");
+    const std::lock_guard<std::mutex> hold(hdf5_lock());
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     // No filter plugin is ever loaded on a file's behalf.
     H5PLset_loading_state(0);
-    // Read only, from the unit's own bytes: never copied, never written.
-    Id h5(H5LTopen_file_image(const_cast<char*>(bytes.data()), bytes.size(),
-                              H5LT_FILE_IMAGE_DONT_COPY | H5LT_FILE_IMAGE_DONT_RELEASE),
-          H5Fclose);
+    // Read only, from a copy of the unit's bytes held by the core driver: no
+    // file is opened, nothing is written. (libhdf5's image-opening helper with
+    // its no-copy flags leaks its bookkeeping on every file.)
+    Id fapl(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+    if (!fapl || H5Pset_fapl_core(fapl.get(), 1 << 16, false) < 0 ||
+        H5Pset_file_image(fapl.get(), const_cast<char*>(bytes.data()), bytes.size()) < 0)
+        return ws.fail(ConversionStatus::record_error, file + ": libhdf5 cannot take the file's " +
+                                                           std::to_string(bytes.size()) + " bytes");
+    Id h5(H5Fopen("qelda-nexus-input", H5F_ACC_RDONLY, fapl.get()), H5Fclose);
     if (!h5)
         return ws.fail(ConversionStatus::record_error,
                        file +
@@ -489,10 +496,14 @@ ConversionStatus read_nexus(Workspace& ws) {
 }  // namespace
 #endif
 
+std::mutex& hdf5_lock() noexcept {
+    static std::mutex lock;
+    return lock;
+}
+
 ConversionStatus nexus_codec(Workspace& ws, CodecMode mode) noexcept {
-    return guard_codec(ws, [&] {
-        return mode == CodecMode::write ? ConversionStatus::not_available : read_nexus(ws);
-    });
+    return guard_codec(ws,
+                       [&] { return mode == CodecMode::write ? write_nexus(ws) : read_nexus(ws); });
 }
 
 }  // namespace qelda

@@ -151,6 +151,27 @@ bool header_entry(std::string_view line, std::string& key, std::string& value) {
     return true;
 }
 
+// The positions of the axes that stand still, from the numbered axis names and
+// positions of the header. Omega is taken only beside a scan of 2theta alone:
+// in a coupled scan it moves.
+void fixed_angles(const RasBlock& b, std::string_view scan_axis, InstrumentScan& s) {
+    std::string folded;
+    for (const char c : scan_axis)
+        if (c != '-' && c != ' ' && c != '_') folded += static_cast<char>(c | 0x20);
+    const bool detector_only = folded == "2theta" || folded == "twotheta";
+    constexpr int kAxes = 64;  // headers number some 40 axes
+    for (int i = 0; i < kAxes; ++i) {
+        const std::string n = std::to_string(i);
+        const std::string_view name = trim(value_of(b, "MEAS_COND_AXIS_NAME-" + n));
+        double v = 0;
+        if (name.empty() || !parse_number(trim(value_of(b, "MEAS_COND_AXIS_POSITION-" + n)), v))
+            continue;
+        if (name == "Chi" && folded != "chi") s.chi = v;
+        if (name == "Phi" && folded != "phi") s.phi = v;
+        if (name == "Omega" && detector_only) s.omega = v;
+    }
+}
+
 ConversionStatus load_block(const RasBlock& b, const std::string& where, InstrumentScan& s,
                             Workspace& ws) {
     s = InstrumentScan{};
@@ -171,6 +192,8 @@ ConversionStatus load_block(const RasBlock& b, const std::string& where, Instrum
                                        value_of(b, "MEAS_COND_XG_WAVE_TYPE"), where, s.notes);
     s.title = std::string(trim(value_of(b, "FILE_SAMPLE")));
     if (s.title.empty()) s.title = std::string(trim(value_of(b, "FILE_COMMENT")));
+    fixed_angles(b, internal.empty() ? shown : internal, s);
+    s.measured_at = std::string(trim(value_of(b, "MEAS_SCAN_START_TIME")));
     std::string why;
     int32_t failed_line = 0;
     if (!parse_ras_rows(b.rows, b.first_line, s, why, &failed_line)) {

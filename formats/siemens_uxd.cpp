@@ -217,6 +217,19 @@ std::string drive_value(std::string_view body) {
     return out;
 }
 
+// The text after "_KEY =" on a keyword line, without quotes; nothing when the
+// line holds another keyword.
+std::optional<std::string_view> keyword_text(std::string_view body, std::string_view key) {
+    if (!body.starts_with(key)) return std::nullopt;
+    std::string_view rest = skip_blanks(body.substr(key.size()));
+    if (rest.empty() || rest.front() != '=') return std::nullopt;
+    rest = trim_blanks_right(skip_blanks(rest.substr(1)));
+    if (rest.size() >= 2 && (rest.front() == '\'' || rest.front() == '"') &&
+        rest.back() == rest.front())
+        rest = rest.substr(1, rest.size() - 2);
+    return rest;
+}
+
 // Coupled and detector scans move 2theta; PHI, CHI, PSI, X, Y, OMEGA and the
 // like move another axis. A range that names no drive is a 2theta scan.
 bool is_two_theta_drive(std::string_view drive) noexcept {
@@ -314,6 +327,7 @@ class UxdReader {
             const std::string_view body = skip_blanks(line);
             std::string_view rest;
             keyword_seen = keyword_seen || body.starts_with('_');
+            if (taken_ == 0) note_condition(body);
             if (body.starts_with(';')) {
                 // A comment, even when it quotes a key (a path like "QUARTZ_COUNTS.RAW").
             } else if (taken_ > 0) {
@@ -345,13 +359,18 @@ class UxdReader {
                 }
                 const bool take = first_two_theta ? axis_ok : ranges_ == wanted;
                 if (!take) {
-                    // The next range states its own count.
+                    // The next range states its own count and conditions.
+                    const std::string measured_at = std::move(ws_.scan.measured_at);
+                    ws_.scan = ScanInfo{};
+                    ws_.scan.measured_at = measured_at;
                     r_.point_count = 0;
                     step_count_seen_ = false;
                     continue;
                 }
                 if (!axis_ok) return refuse_axis(ranges_, drive_);
                 taken_ = ranges_;
+                ws_.scan.number = ranges_;
+                ws_.scan.axis = drive_;
                 const ConversionStatus s =
                     marker->form == DataForm::rows ? read_rows() : read_counts();
                 if (s != ConversionStatus::done) return s;
@@ -385,7 +404,8 @@ class UxdReader {
             r_.lambda2 = 0.0f;
             r_.alpha_ratio = 0.0f;
         }
-        if (ranges_ > 1)
+        ws_.scan.count = ranges_;
+        if (ranges_ > 1 && !ws_.options.all_scans)
             ws_.warn(file_ + " holds " + ranges_text() + "; range " + std::to_string(taken_) +
                      " converted");
         return ConversionStatus::done;
@@ -396,7 +416,34 @@ class UxdReader {
         return std::to_string(ranges_) + (ranges_ == 1 ? " range" : " ranges");
     }
 
+    // The conditions a range's keywords state: the angles that stand still, the
+    // temperature and (for the whole file) the date of measurement.
+    void note_condition(std::string_view body) {
+        const bool detector_scan = drive_ == "2THETA" || drive_ == "DETECTOR";
+        const struct {
+            std::string_view key;
+            std::optional<double>* value;
+        } angles[] = {{"_KHI", &ws_.scan.chi},
+                      {"_PHI", &ws_.scan.phi},
+                      {"_THETA", detector_scan ? &ws_.scan.omega : nullptr}};
+        for (const auto& a : angles) {
+            const auto text = keyword_text(body, a.key);
+            double v = 0;
+            if (text && a.value != nullptr && parse_real_field(*text, 0, v) == FieldError::none)
+                *a.value = v;
+        }
+        if (const auto text = keyword_text(body, "_V4_TEMPERATURE")) {
+            double v = 0;
+            // Files of a stage without a sensor state 0 or 9999.
+            if (parse_real_field(*text, 0, v) == FieldError::none && v > 0.0 && v < 9999.0)
+                ws_.scan.temperature = v;
+        }
+        if (const auto text = keyword_text(body, "_DATEMEASURED"))
+            ws_.scan.measured_at = std::string(*text);
+    }
+
     ConversionStatus refuse_axis(int32_t range, const std::string& drive) {
+        ws_.scan.axis_refused = true;
         std::string what = file_ + ": range " + std::to_string(range) + " scans " + drive +
                            " (_DRIVE='" + drive + "'), not 2theta";
         if (ranges_ > 1 && ws_.options.scan <= 1)

@@ -16,6 +16,10 @@ namespace qelda {
 // `out` must hold 32 characters; returns the end of the text.
 char* put_shortest(char* out, float v) noexcept;
 
+// The step the x-y reader derives from the first and last angles of a file
+// (`end_decimals`: the decimals the last angle is printed with).
+float xy_step_read_back(float start, float end, int32_t points, int32_t end_decimals) noexcept;
+
 // Angle of point `i` (0-based) on the record's grid, in single precision.
 inline float point_angle(const PowderPattern& r, int32_t i) noexcept {
     return static_cast<float>(static_cast<double>(r.two_theta_start) +

@@ -12,6 +12,8 @@
 #include <string_view>
 
 #include "core/codec_guard.h"
+#include "core/decimals.h"
+#include "core/even_grid.h"
 #include "core/stated_values.h"
 #include "formats/codecs.h"
 #include "formats/registry.h"
@@ -75,6 +77,18 @@ ConversionStatus write_xye(Workspace& ws) {
     }
     out.append_bytes(block);
     sigma.warn(ws, "xye");
+    // Readers of xye take the angles, and derive the step from the first and
+    // the last: say so where that is not the record's step.
+    if (n > 1) {
+        char text[32];
+        const char* end = put_shortest(text, point_angle(r, n - 1));
+        const float back = xy_step_read_back(point_angle(r, 0), point_angle(r, n - 1), n,
+                                             printed_decimals(std::string_view(text, end - text)));
+        if (back != r.two_theta_step)
+            ws.warn("xye holds the angles, not the step: step " +
+                    shortest_decimal(r.two_theta_step) + " reads back as " +
+                    shortest_decimal(back));
+    }
     return ConversionStatus::done;
 }
 

@@ -23,6 +23,8 @@ packages=(
   clang-format                  # the code style
   pybind11-dev python3-dev      # the Python module qelda (C++ bindings)
   python3-numpy python3-pytest  # its arrays, and its tests
+  python3-distributed python3-psutil  # python3 -m qelda.archive (Dask), and its test
+  libglib2.0-bin shared-mime-info # the MIME types test (gio asks shared-mime-info)
   g++-mingw-w64-x86-64-posix    # qelda-convert.exe, cross-built for Windows
   libz-mingw-w64-dev            # zlib for it (pugixml and minizip are built from Debian sources)
   dpkg-dev                      # apt-get source unpacks those sources

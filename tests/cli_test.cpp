@@ -216,7 +216,7 @@ TEST_F(CliWithExample, BatchMatchesSingleConversions) {
     write_file(inputs[2], "10.0 5\n10.1 6\n");
     const std::vector<std::string> options = {"-t", "xy", "--write-sigma", "--header-lines", "0"};
     std::vector<std::string> args = options;
-    args.insert(args.end(), {"-o", (dir / "o").string()});
+    args.insert(args.end(), {"-j", "1", "-o", (dir / "o").string()});
     args.insert(args.end(), inputs.begin(), inputs.end());
     const CliRun r = run_cli(args);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -228,6 +228,43 @@ TEST_F(CliWithExample, BatchMatchesSingleConversions) {
         one.insert(one.end(), {"-q", in, single.string()});
         ASSERT_EQ(run_cli(one).status, 0);
         EXPECT_EQ(read_file(dir / "o" / name), read_file(single)) << in;
+    }
+}
+
+// A batch on several lanes writes the same files and prints the same lines,
+// in the same order, as one lane: failures, warnings and the summary.
+TEST_F(CliWithExample, LanesChangeNothingButTheTime) {
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 12; ++i) {
+        const char* ext = i % 4 == 1 ? ".uxd" : i % 4 == 2 ? ".xy" : ".raw";
+        const auto name = dir / ("in" + std::to_string(i) + ext);
+        if (i % 4 == 1)
+            write_file(name, "_FILEVERSION=1\n_START= 10.0\n");  // fails
+        else if (i % 4 == 2)
+            write_file(name, "10.0 5\n10.1 " + std::to_string(i) + "\n");  // warns, as x-y
+        else
+            std::filesystem::copy_file(example, name);
+        inputs.push_back(name.string());
+    }
+    std::map<std::string, CliRun> runs;
+    for (const char* lanes : {"1", "3"}) {
+        std::string out = "o";
+        out += lanes;
+        std::vector<std::string> args = {"-t", "uxd", "-j", lanes, "-o", (dir / out).string()};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        runs[lanes] = run_cli(args);
+    }
+    EXPECT_EQ(runs["3"].status, runs["1"].status);
+    EXPECT_EQ(runs["3"].out, runs["1"].out);
+    EXPECT_EQ(runs["3"].err, runs["1"].err);
+    EXPECT_EQ(runs["1"].out, "9 converted, 3 failed, 3 warnings\n") << runs["1"].err;
+    for (const auto& in : inputs) {
+        const std::string name = std::filesystem::path(in).stem().string() + ".uxd";
+        EXPECT_EQ(std::filesystem::exists(dir / "o1" / name),
+                  std::filesystem::exists(dir / "o3" / name));
+        if (std::filesystem::exists(dir / "o1" / name)) {
+            EXPECT_EQ(read_file(dir / "o3" / name), read_file(dir / "o1" / name)) << name;
+        }
     }
 }
 

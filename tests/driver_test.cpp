@@ -269,7 +269,7 @@ TEST(Registry, DetectFormat) {
     };
     for (const Case& c : {Case{"/data/scan.UXD", Direction::input, FormatId::siemens_uxd},
                           Case{"/data/scan.uxd", Direction::input, FormatId::siemens_uxd},
-                          Case{"/data/scan.cif", Direction::output, FormatId::none},
+                          Case{"/data/scan.cif", Direction::output, FormatId::gsas_cif},
                           Case{"/data/scan.cif", Direction::input, FormatId::gsas_cif},
                           Case{"/my.files/scan.raw", Direction::input, FormatId::none},
                           Case{"/data/scan", Direction::input, FormatId::none},

@@ -66,7 +66,7 @@ TEST(GsasCif, ReadsAFileAsGsasWritesIt) {
     ASSERT_EQ(r.point_count, 5);
     const float expected[] = {29, 39, 36, 22, 51};
     for (int i = 1; i <= 5; ++i) EXPECT_EQ(r.intensity(i), expected[i - 1]) << i;
-    EXPECT_EQ(r.sigma(1), 3.0f);  // the uncertainties are not stored
+    EXPECT_EQ(r.sigma(1), 8.0f);  // the uncertainty in parentheses: 29(8)
 }
 
 // Files that read, and the five intensities they give.

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "core/batch_plan.h"
 #include "core/driver.h"
@@ -31,6 +32,32 @@ namespace {
 bool in_list(FormatId id, Direction direction) {
     const FormatInfo* f = find_format(id);
     return f != nullptr && (direction == Direction::input ? f->reads : f->in_output_list);
+}
+
+// The formats of a list in its order: entry 1 is no format, entry k the
+// (k - 1)th listed. The output list begins with FormatId 2-7 and the input
+// list with 2-15, so entry and FormatId agree there; the entries after them
+// (formats added later) are told by this order, not by their numbers.
+std::vector<FormatId> listed_formats(Direction direction) {
+    std::vector<FormatId> ids{FormatId::none};
+    for (const FormatInfo& f : formats())
+        if (in_list(f.id, direction)) ids.push_back(f.id);
+    return ids;
+}
+
+FormatId format_of_entry(int entry, Direction direction) {
+    const std::vector<FormatId> ids = listed_formats(direction);
+    return entry >= 1 && static_cast<std::size_t>(entry) <= ids.size()
+               ? ids[static_cast<std::size_t>(entry - 1)]
+               : FormatId::none;
+}
+
+// The entry of a format, or 0 when the list does not hold it.
+int entry_of_format(FormatId id, Direction direction) {
+    const std::vector<FormatId> ids = listed_formats(direction);
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        if (ids[i] == id) return static_cast<int>(i + 1);
+    return 0;
 }
 
 QStringList list_entries(Direction direction) {
@@ -259,8 +286,8 @@ std::optional<std::string> MainDialog::run_chooser(Direction direction, std::str
     }
     const QStringList filters = chooser_filters(direction);
     chooser.setNameFilters(filters);
-    // Filter k belongs to FormatId k; "All Files" when no format is chosen.
-    const int k = static_cast<int>(selected);
+    // Filter k - 1 belongs to entry k; "All Files" when no format is chosen.
+    const int k = entry_of_format(selected, direction);
     chooser.selectNameFilter(filters.value(k >= 1 && k <= filters.size() ? k - 1 : 0));
     chooser.setDefaultSuffix(QString::fromLatin1(kChooserDefaultSuffix));
     if (!buffer.empty()) chooser.selectFile(from_path(buffer));
@@ -357,7 +384,7 @@ void MainDialog::show_input() {
     show_file_name(*dialog_, id::input_name, s.input_path);
     const FormatId detected = preselected_format(s.input_path, Direction::input);
     if (detected != FormatId::none)
-        dialog_->select_entry(id::input_list, static_cast<int>(detected));
+        dialog_->select_entry(id::input_list, entry_of_format(detected, Direction::input));
     update_convert_button();
 }
 
@@ -374,15 +401,15 @@ void MainDialog::select_output() {
     show_file_name(*dialog_, id::output_name, s.output_path);
     const FormatId detected = preselected_format(s.output_path, Direction::output);
     if (detected != FormatId::none)
-        dialog_->select_entry(id::output_list, static_cast<int>(detected));
+        dialog_->select_entry(id::output_list, entry_of_format(detected, Direction::output));
     update_convert_button();
 }
 
 void MainDialog::update_convert_button() {
     ConversionSession& s = ws_.session();
     // A list with no entry selected counts as the empty entry.
-    s.input_format = static_cast<FormatId>(dialog_->selected_entry(id::input_list));
-    s.output_format = static_cast<FormatId>(dialog_->selected_entry(id::output_list));
+    s.input_format = format_of_entry(dialog_->selected_entry(id::input_list), Direction::input);
+    s.output_format = format_of_entry(dialog_->selected_entry(id::output_list), Direction::output);
     const bool enable = in_list(s.input_format, Direction::input) &&
                         in_list(s.output_format, Direction::output) && s.input_ready &&
                         s.output_ready;
@@ -405,8 +432,10 @@ void MainDialog::reset_selection() {
 }
 
 void MainDialog::convert() {
-    const auto input_format = static_cast<FormatId>(dialog_->selected_entry(id::input_list));
-    const auto output_format = static_cast<FormatId>(dialog_->selected_entry(id::output_list));
+    const FormatId input_format =
+        format_of_entry(dialog_->selected_entry(id::input_list), Direction::input);
+    const FormatId output_format =
+        format_of_entry(dialog_->selected_entry(id::output_list), Direction::output);
     const ConversionSession& s = ws_.session();
     // Never a conversion without both files open.
     if (!s.input_ready || !s.output_ready) return;

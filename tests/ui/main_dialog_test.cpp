@@ -190,7 +190,8 @@ void MainDialogTest::start_state() {
     for (int list_id : {id::input_list, id::output_list}) {
         QStringList entries;
         for (int i = 0; i < w.list(list_id)->count(); ++i) entries << w.list(list_id)->itemText(i);
-        QCOMPARE(entries, list_id == id::input_list ? input : input.mid(0, 7));
+        const QStringList added{"GSAS cif", "Ascii xye", "GSAS fxye", "JSON", "NeXus"};
+        QCOMPARE(entries, list_id == id::input_list ? input : input.mid(0, 7) + added);
     }
     verify_start_state(w, -1);  // no entry selected: both boxes empty
     QCOMPARE(w.d().windowTitle(), QStringLiteral("QELDA 2.01   Powder Data File Convertor"));
@@ -229,7 +230,9 @@ void MainDialogTest::chooser_settings() {
     }));
     QVERIFY(select_file(w, Direction::output, QString(), [&](QFileDialog* c) {
         QCOMPARE(c->windowTitle(), QStringLiteral("Open Output Data File"));
-        QCOMPARE(c->nameFilters(), all.mid(0, 7));
+        const QStringList added{"GSAS cif (*.cif)", "Ascii xye (*.xye)", "GSAS fxye (*.fxye)",
+                                "JSON record (*.json)", "NeXus (*.nxs *.nx5 *.h5 *.hdf5)"};
+        QCOMPARE(c->nameFilters(), all.mid(0, 7) + added);
         QCOMPARE(c->selectedNameFilter(), all.first());
         QCOMPARE(c->defaultSuffix(), QStringLiteral("dat"));
         QVERIFY(c->testOption(QFileDialog::DontUseNativeDialog));
@@ -286,7 +289,7 @@ void MainDialogTest::preselection_data() {
     QTest::newRow("no extension") << "scan" << true << 0 << 0 << QByteArray("1\n");
     QTest::newRow("unknown extension") << "scan.xyz" << true << 4 << 4 << QByteArray("1\n");
     QTest::newRow("out.DbW") << "out.DbW" << false << 0 << 7 << QByteArray("1\n");
-    QTest::newRow("cif is not an output") << "out.cif" << false << 3 << 3 << QByteArray("1\n");
+    QTest::newRow("out.cif") << "out.cif" << false << 3 << 8 << QByteArray("1\n");
     QTest::newRow("asc is not an output") << "out.asc" << false << 0 << 0 << QByteArray("1\n");
     QTest::newRow("out.ard") << "out.ard" << false << 2 << 6 << QByteArray("1\n");
 }
