@@ -28,11 +28,6 @@ struct ScanInfo {
 // cut where needed so that the whole fits `length` characters.
 std::string scan_title(std::string_view title, int32_t number, int32_t count, std::size_t length);
 
-// What a header line says of a scan: "Scan 3 of 22: axis COUPLED; chi -0.17;
-// phi 0; temperature 313.69 K; measured 2016-02-10 17:25:12" (only what is
-// stated; the number where nothing else is).
-std::string scan_description(const ScanInfo& scan);
-
 // The output name of scan `number` of `count`: NAME_03.EXT for "NAME.EXT", the
 // number zero-padded to the digits of `count` (at least two).
 std::string scan_output_name(std::string_view output, int32_t number, int32_t count);

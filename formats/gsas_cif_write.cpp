@@ -12,7 +12,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/scan_info.h"
 #include "core/stated_values.h"
 #include "formats/gsas_cif.h"
 #include "formats/instrument_scan.h"

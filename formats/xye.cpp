@@ -14,7 +14,6 @@
 #include "core/codec_guard.h"
 #include "core/decimals.h"
 #include "core/even_grid.h"
-#include "core/scan_info.h"
 #include "core/stated_values.h"
 #include "formats/codecs.h"
 #include "formats/registry.h"
