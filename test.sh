@@ -18,6 +18,10 @@ echo "== Windows: qelda-convert.exe cross-built, then run under wine"
 scripts/build-windows.sh build-windows >/dev/null
 tests/windows/wine_test.sh build-windows/qelda-convert.exe build/qelda-convert
 
+echo "== Web page: qelda.html built with emscripten, then driven in headless Chromium"
+scripts/build-web.sh build-web >/dev/null
+node tests/web/page_test.mjs build-web/qelda.html build/qelda-convert
+
 echo "== Debian package: build, unpack into a scratch root, run"
 scripts/check_package.sh
 

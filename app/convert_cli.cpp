@@ -346,7 +346,7 @@ std::string formats_help() {
         if (!f.available) {
             text +=
                 "A format marked unavailable cannot be read by this build: it lacks the\n"
-                "format's library (NeXus needs HDF5, which the Windows build has not).\n";
+                "format's library (NeXus needs HDF5, which the Windows and web builds lack).\n";
             break;
         }
     text +=

@@ -219,7 +219,9 @@ void OutputUnit::remove_leftovers(const std::string& dir) {
         long pid = 0;
         const auto [p, err] = std::from_chars(first, last, pid);
         if (err != std::errc() || p == last || *p != '-' || pid <= 0 || pid == ::getpid()) continue;
-        if (std::string_view(p + 1, last).find('-') != std::string_view::npos) continue;
+        if (std::string_view(p + 1, static_cast<std::size_t>(last - (p + 1))).find('-') !=
+            std::string_view::npos)
+            continue;
         if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
         struct stat st {};
         if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||

@@ -21,7 +21,7 @@
 // stored outside the file is never opened. A file that is HDF5 but holds no
 // such entry is refused with the groups it does hold.
 //
-// A build without libhdf5 (QELDA_WITH_HDF5 0: Windows) keeps the format's
+// A build without libhdf5 (QELDA_WITH_HDF5 0: Windows, the web page) keeps the format's
 // signature, so that such files are still told, and refuses to read them.
 #if QELDA_WITH_HDF5
 #include <hdf5.h>
@@ -502,8 +502,8 @@ namespace {
 ConversionStatus read_nexus(Workspace& ws) {
     return ws.fail(ConversionStatus::not_available,
                    std::string(ws.input().file_name()) +
-                       " is a NeXus (HDF5) file; this build has no HDF5 library (none is built "
-                       "for Windows) and cannot read it");
+                       " is a NeXus (HDF5) file; this build has no HDF5 library (the Windows "
+                       "and web builds have none) and cannot read it");
 }
 }  // namespace
 #endif

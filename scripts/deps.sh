@@ -30,6 +30,8 @@ packages=(
   dpkg-dev                      # apt-get source unpacks those sources
   wine64                        # runs the .exe in the tests
   zip                           # the Windows download (scripts/package-windows.sh)
+  emscripten                    # the conversion core as WebAssembly for web/qelda.html
+  chromium                      # the page's tests (Playwright drives it headless)
   "$@"
 )
 

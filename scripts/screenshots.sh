@@ -2,7 +2,8 @@
 # Renders every dialog of the window, 101 to 108, to DIR/dialog1NN.png (the
 # failure dialog with a reason), the dataset dialog at a scale factor of 2 on a
 # 1600x1000 screen to DIR/dialog102_scale2.png, and the batch dialog with its
-# table after a batch of three files to DIR/batch.png, without a display
+# table after a batch of three files to DIR/batch.png, and the web page with
+# three scans dropped on it to DIR/web-page.png, without a display
 # (QT_QPA_PLATFORM=offscreen), so that anyone can see what the user sees; prints
 # how long a dataset dialog of 100000 points takes to build and draw.
 # Usage: scripts/screenshots.sh DIR
@@ -24,3 +25,6 @@ cat >"$config" <<'JSON'
 JSON
 QT_SCALE_FACTOR=2 QT_QPA_PLATFORM="offscreen:configfile=$config" \
   "$here/build/qelda-screenshots" --dataset "$1/dialog102_scale2.png"
+# The web page with three scans dropped on it and their plots.
+"$here/scripts/build-web.sh" "$here/build-web" >/dev/null
+node "$here/tests/web/page_test.mjs" "$here/build-web/qelda.html" "$here/build/qelda-convert" "$1/web-page.png" >/dev/null
