@@ -96,6 +96,8 @@ std::string_view default_extension(FormatId id) {
             return ".xye";
         case FormatId::fxye:
             return ".fxye";
+        case FormatId::nexus:
+            return ".nxs";
         default:
             return ".json";
     }

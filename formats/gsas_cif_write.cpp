@@ -14,6 +14,7 @@
 
 #include "core/stated_values.h"
 #include "formats/gsas_cif.h"
+#include "formats/instrument_scan.h"
 #include "formats/registry.h"
 #include "formats/text_points.h"
 
@@ -105,7 +106,15 @@ ConversionStatus write_powder_cif(Workspace& ws) {
     out.append_line("_publ_section_title");
     append_text_field(out, title_line(ws, "CIF"));
     out.append_line("_pd_proc_info_data_reduction");
-    append_text_field(out, origin);
+    if (ws.options.all_scans) {
+        // One scan of several: what its file states of it, on the next line.
+        out.append_line(";");
+        out.append_line(origin);
+        out.append_line(scan_description(ws.scan));
+        out.append_line(";");
+    } else {
+        append_text_field(out, origin);
+    }
     out.append_line("");
     if (r.lambda1 > 0.0f) {
         out.append_line("loop_");
@@ -128,6 +137,11 @@ ConversionStatus write_powder_cif(Workspace& ws) {
     }
     if (r.count_time > 0.0f)
         out.append_line("_pd_meas_step_count_time " + float_text(r.count_time));
+    // One scan of several: what its file states of it.
+    if (ws.options.all_scans) {
+        if (ws.scan.temperature)
+            out.append_line("_diffrn_ambient_temperature " + number_text(*ws.scan.temperature));
+    }
     out.append_line("");
 
     const bool counts =

@@ -395,6 +395,18 @@ ConversionStatus load_entry(Workspace& ws, hid_t file, const Entry& e, const std
             s.notes.push_back(where + " states the beam's energy; its wavelength " +
                               number_text(w.alpha1) + " Å taken from it");
     }
+    // Seconds per step, where the entry states them (NXxrd_pan keeps them
+    // with the configuration, some writers beside the data).
+    for (const std::string& group : {std::string("experiment_config"), e.place.group}) {
+        if (H5Lexists(entry.get(), group.c_str(), H5P_DEFAULT) <= 0) continue;
+        Id g = open_group(entry.get(), group);
+        if (!g || H5Lexists(g.get(), "count_time", H5P_DEFAULT) <= 0) continue;
+        const double t = read_scalar(g.get(), "count_time");
+        if (std::isfinite(t) && t > 0.0) {
+            s.count_time = t;
+            break;
+        }
+    }
     s.title = text_of(entry.get(), "title");
     if (s.title.empty()) {
         Id sample = open_group(entry.get(), "sample");

@@ -62,4 +62,24 @@ ConversionStatus check_finite(Workspace& ws, std::string_view format) {
     return ConversionStatus::done;
 }
 
+std::string scan_description(const ScanInfo& scan) {
+    auto number = [](double v) {
+        char buf[32];
+        const auto res = std::to_chars(buf, buf + sizeof buf, v);
+        return std::string(buf, res.ptr);
+    };
+    const int32_t n = std::max(scan.number, 1);
+    std::string text =
+        "Scan " + std::to_string(n) + " of " + std::to_string(std::max(scan.count, n));
+    std::string parts;
+    auto add = [&](const std::string& part) { parts += (parts.empty() ? "" : "; ") + part; };
+    if (!scan.axis.empty()) add("axis " + scan.axis);
+    if (scan.omega) add("omega " + number(*scan.omega));
+    if (scan.chi) add("chi " + number(*scan.chi));
+    if (scan.phi) add("phi " + number(*scan.phi));
+    if (scan.temperature) add("temperature " + number(*scan.temperature) + " K");
+    if (!scan.measured_at.empty()) add("measured " + scan.measured_at);
+    return parts.empty() ? text : text + ": " + parts;
+}
+
 }  // namespace qelda

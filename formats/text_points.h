@@ -20,6 +20,11 @@ char* put_shortest(char* out, float v) noexcept;
 // (`end_decimals`: the decimals the last angle is printed with).
 float xy_step_read_back(float start, float end, int32_t points, int32_t end_decimals) noexcept;
 
+// What a header line says of one scan of several: "Scan 3 of 22: axis COUPLED;
+// chi -0.17; phi 0; temperature 313.69 K; measured 2016-02-10 17:25:12" (only
+// what its file states).
+std::string scan_description(const ScanInfo& scan);
+
 // Angle of point `i` (0-based) on the record's grid, in single precision.
 inline float point_angle(const PowderPattern& r, int32_t i) noexcept {
     return static_cast<float>(static_cast<double>(r.two_theta_start) +

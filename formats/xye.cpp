@@ -51,6 +51,8 @@ ConversionStatus write_xye(Workspace& ws) {
         out.append_line(comment_line(std::string("Converted from ") + std::string(source) +
                                      (f ? " (" + std::string(f->list_text) + ")" : "")));
     }
+    // One scan of several: what its file states of it.
+    if (ws.options.all_scans) out.append_line(comment_line(scan_description(ws.scan)));
     std::string axis = "# Scan axis 2theta (degrees); columns 2theta, I, sigma(I)";
     if (r.count_time > 0.0f) axis += "; count time " + float_text(r.count_time) + " s per step";
     out.append_line(axis);

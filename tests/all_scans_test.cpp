@@ -227,6 +227,16 @@ TEST(AllScans, CommandLineOutputsAndPlan) {
     const std::string first = testing::read_file(dir / "j/s_01.json");
     EXPECT_NE(first.find("\"temperature\":300,"), std::string::npos) << first;
     EXPECT_NE(testing::read_file(dir / "j/s_02.json").find("\"axis\":\"PHI\""), std::string::npos);
+
+    // xye and CIF say the same in their headers.
+    for (const char* to : {"xye", "cif"}) {
+        ASSERT_EQ(run_cli({"--all-scans", "-q", "-t", to, "-o", d + "/h", d + "/s.uxd"}).status, 0);
+        const std::string text = testing::read_file(dir / "h" / (std::string("s_01.") + to));
+        EXPECT_NE(text.find("Scan 1 of 3: axis COUPLED; temperature 300 K"), std::string::npos)
+            << text;
+    }
+    EXPECT_NE(testing::read_file(dir / "h/s_01.cif").find("_diffrn_ambient_temperature 300"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -506,6 +506,7 @@ TEST(Cli, FormatOfANameAndItsContent) {
     EXPECT_EQ(output_format_of_name("q.xye"), F::xye);
     EXPECT_EQ(output_format_of_name("q.FXYE"), F::fxye);
     EXPECT_EQ(output_format_of_name("q.cif"), F::gsas_cif);
+    EXPECT_EQ(output_format_of_name("q.nxs"), F::nexus);
 }
 
 TEST(Cli, DetectPrintsEachFormat) {

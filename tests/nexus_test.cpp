@@ -179,6 +179,7 @@ TEST(Nexus, WrittenAndReadBack) {
         EXPECT_EQ(b.r().lambda2, 1.544426f);
         EXPECT_EQ(b.r().alpha_ratio, 0.514f);
         EXPECT_EQ(trim_right(b.r().title), "Quartz, 40 kV");
+        EXPECT_EQ(b.r().count_time, 19.2f);
         if (python == nullptr) continue;
         testing::write_file(dir / "out.nxs", first);
         EXPECT_EQ(std::system((std::string(python) + " '" + (dir / "check.py").string() + "' '" +

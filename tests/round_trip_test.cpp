@@ -87,7 +87,7 @@ constexpr Holds kHolds[] = {
     {FormatId::xye, true, false, false, false, true, false, 60, FormatId::ascii_xy},
     {FormatId::fxye, true, false, false, false, true, false, 60, FormatId::gsas},
     {FormatId::gsas_cif, true, true, false, false, true, false, 60, FormatId::gsas_cif},
-    {FormatId::nexus, true, true, true, false, true, true, 1000, FormatId::nexus},
+    {FormatId::nexus, true, true, true, true, true, true, 1000, FormatId::nexus},
 };
 
 const Holds* holds_of(FormatId id) {
