@@ -16,7 +16,10 @@ std::string canonical_spelling(const std::string& path) {
     std::error_code ec;
     const fs::path given = platform::to_path(path);
     const fs::path p = fs::weakly_canonical(given, ec);
-    return platform::path_text(ec ? fs::absolute(given, ec).lexically_normal() : p);
+    // Where names differ in case only on a file system that ignores it
+    // (Windows), they name one file.
+    return platform::name_key(
+        platform::path_text(ec ? fs::absolute(given, ec).lexically_normal() : p));
 }
 
 }  // namespace

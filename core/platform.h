@@ -32,6 +32,10 @@ std::string narrow(std::wstring_view wide);
 std::filesystem::path to_path(std::string_view utf8);
 std::string path_text(const std::filesystem::path& path);
 
+// A path's text as the file system compares names: unchanged on POSIX, in
+// lower case on Windows, whose file systems ignore the case of names.
+std::string name_key(std::string path);
+
 // The program's arguments in UTF-8 (on Windows taken from the wide command
 // line, whatever the console's code page).
 std::vector<std::string> utf8_arguments(int argc, char** argv);

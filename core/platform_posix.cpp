@@ -13,6 +13,10 @@ std::string path_text(const std::filesystem::path& path) {
     return path.string();
 }
 
+std::string name_key(std::string path) {
+    return path;
+}
+
 std::vector<std::string> utf8_arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }

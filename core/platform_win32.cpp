@@ -39,6 +39,12 @@ std::string path_text(const std::filesystem::path& path) {
     return narrow(path.native());
 }
 
+std::string name_key(std::string path) {
+    std::wstring wide = widen(path);
+    if (!wide.empty()) ::CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return narrow(wide);
+}
+
 std::vector<std::string> utf8_arguments(int argc, char** argv) {
     int n = 0;
     LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &n);

@@ -38,9 +38,18 @@ exe --version >/dev/null 2>&1 || true
 mapfile -t chosen < <(awk -F'\t' -v one="$one" 'NR > 1 && $1 != "" {
     if (one && seen[$2]++) next
     print $1 }' "$samples/MANIFEST.tsv")
+# Names that differ in case only are one name on Windows: the .exe numbers
+# such outputs apart where Linux keeps both names, so only the first is compared.
 files=()
+declare -A seen_name=()
 for rel in "${chosen[@]}"; do
-  [ -f "$samples/$rel" ] && files+=("$rel")
+  [ -f "$samples/$rel" ] || continue
+  base="$(basename "$rel")"
+  key="${base%.*}"
+  key="${key,,}"
+  [ -n "${seen_name[$key]:-}" ] && continue
+  seen_name[$key]=1
+  files+=("$rel")
 done
 # Left out: what the .exe cannot read, told by the Linux converter's detection.
 mapfile -t skip < <(unavailable)

@@ -74,6 +74,17 @@ if diff -r "$WORK/linux-batch" "$WORK/c/batch" >/dev/null; then pass; else
   fail "batch: the folder's files differ from Linux's"
 fi
 
+# Names that differ in case only are one file on Windows: a batch refuses to
+# write two inputs onto it, and --numbered keeps both.
+mkdir -p "$WORK/c/upper"
+cp "$WORK/c/other.xy" "$WORK/c/upper/SCAN.xy"
+expect "batch: names differing in case only" 1 \
+  exe -q -t gsas -o "$(c cased)" "$(c scan.xy)" "$(c upper/SCAN.xy)"
+expect "batch: names differing in case only, numbered" 0 \
+  exe -q --numbered -t gsas -o "$(c numbered)" "$(c scan.xy)" "$(c upper/SCAN.xy)"
+n="$(find "$WORK/c/numbered" -type f | wc -l)"
+[ "$n" = 2 ] && pass || fail "numbered batch: $n outputs, expected 2"
+
 name="Ünïcödé データ τ.xy"
 cp "$WORK/c/scan.xy" "$WORK/c/$name"
 "$LINUX" -q "$WORK/c/$name" "$WORK/linux-named.uxd" 2>/dev/null
