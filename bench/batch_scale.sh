@@ -29,7 +29,8 @@ run() {
   while IFS= read -r slice; do
     local kb
     # shellcheck disable=SC2046
-    kb=$( { /usr/bin/time -f '%M' "$@" "$out" $(cat "$slice") >/dev/null 2>/dev/null; } 2>&1 | tail -1)
+    /usr/bin/time -f '%M' -o "$work/peak" "$@" "$out" $(cat "$slice") >/dev/null 2>&1 || true
+    kb=$(tail -1 "$work/peak")
     [ "$kb" -gt "$peak" ] && peak=$kb
   done < <(ls "$work"/slices/*)
   end=$(date +%s.%N)
