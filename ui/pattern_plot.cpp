@@ -73,7 +73,6 @@ PatternPlot::PatternPlot(QWidget* parent) : QChartView(new QChart(), parent) {
     chart->addSeries(series_);
 
     x_axis_ = new QValueAxis();
-    x_axis_->setTitleText(QString::fromUtf8("2\u03b8 (\u00b0)"));
     x_axis_->setLabelFormat(QStringLiteral("%g"));
     y_linear_ = new QValueAxis();
     y_linear_->setLabelFormat(QStringLiteral("%.0f"));
@@ -89,10 +88,11 @@ PatternPlot::PatternPlot(QWidget* parent) : QChartView(new QChart(), parent) {
     chart->addAxis(y_linear_, Qt::AlignLeft);
     series_->attachAxis(x_axis_);
     series_->attachAxis(y_linear_);
-    // A zoom moves the 2theta range: the points of the new range are thinned afresh.
+    // A zoom moves the x range: the points of the new range are thinned afresh.
     connect(x_axis_, &QValueAxis::rangeChanged, this, [this] { redraw(); });
     // Round intensities at every zoom.
     connect(y_linear_, &QValueAxis::rangeChanged, this, [this] { set_y_ticks(); });
+    place_points();
 }
 
 void PatternPlot::set_caption(const QString& caption) {
@@ -115,10 +115,15 @@ void PatternPlot::set_y_ticks() {
 void PatternPlot::set_pattern(const PowderPattern& record) {
     const int32_t n = std::clamp(record.point_count, 0, kPointCapacity);
     y_.assign(record.intensity.data(), record.intensity.data() + n);
-    start_ = record.two_theta_start;
-    step_ = record.two_theta_step;
-    if (!std::isfinite(start_)) start_ = 0;
-    if (!std::isfinite(step_) || n < 2) step_ = 0;
+    double start = record.two_theta_start;
+    double step = record.two_theta_step;
+    if (!std::isfinite(start)) start = 0;
+    if (!std::isfinite(step) || n < 2) step = 0;
+    two_theta_.resize(y_.size());
+    for (std::size_t i = 0; i < two_theta_.size(); ++i)
+        two_theta_[i] = start + step * static_cast<double>(i);
+    lambda_ = std::isfinite(record.lambda1) ? record.lambda1 : 0.0;
+    if (!axis_available(axis_)) axis_ = Axis::two_theta;
     y_min_ = 0;
     y_max_ = 1;
     smallest_positive_ = 0;
@@ -132,12 +137,60 @@ void PatternPlot::set_pattern(const PowderPattern& record) {
         if (v > 0 && (smallest_positive_ == 0 || v < smallest_positive_)) smallest_positive_ = v;
     }
     if (smallest_positive_ == 0) smallest_positive_ = 1;
+    place_points();
     reset_zoom();
+}
+
+bool PatternPlot::axis_available(Axis axis) const noexcept {
+    return axis == Axis::two_theta || lambda_ > 0;
+}
+
+QString PatternPlot::axis_refusal() const {
+    if (axis_available(Axis::d)) return {};
+    return QStringLiteral(
+               "d and Q need the wavelength \u03bb1, and this dataset states none "
+               "(\u03bb1 is %1)")
+        .arg(lambda_);
+}
+
+bool PatternPlot::set_axis(Axis axis) {
+    if (!axis_available(axis)) return false;
+    if (axis == axis_) return true;
+    axis_ = axis;
+    place_points();
+    reset_zoom();
+    return true;
+}
+
+void PatternPlot::place_points() {
+    switch (axis_) {
+        case Axis::d:
+            x_axis_->setTitleText(QString::fromUtf8("d (\u00c5)"));
+            break;
+        case Axis::q:
+            x_axis_->setTitleText(QString::fromUtf8("Q (\u00c5\u207b\u00b9)"));
+            break;
+        default:
+            x_axis_->setTitleText(QString::fromUtf8("2\u03b8 (\u00b0)"));
+    }
+    x_.resize(two_theta_.size());
+    x_lo_ = 0;
+    x_hi_ = 0;
+    bool first = true;
+    for (std::size_t i = 0; i < x_.size(); ++i) {
+        // d of 2theta = 0 is infinite: that point is not drawn.
+        const double x = axis_value(axis_, two_theta_[i], lambda_);
+        x_[i] = x;
+        if (!std::isfinite(x)) continue;
+        x_lo_ = first ? x : std::min(x_lo_, x);
+        x_hi_ = first ? x : std::max(x_hi_, x);
+        first = false;
+    }
 }
 
 void PatternPlot::set_log_scale(bool on) {
     if (on == log_) return;
-    // The zoom stays: the same 2theta range, and the same intensities as far
+    // The zoom stays: the same x range, and the same intensities as far
     // as the new scale can show them.
     const double x_lo = x_axis_->min();
     const double x_hi = x_axis_->max();
@@ -171,9 +224,8 @@ void PatternPlot::set_log_scale(bool on) {
 void PatternPlot::reset_zoom() {
     chart()->zoomReset();
     zoomed_ = false;
-    const double last = x_of(y_.empty() ? 0 : y_.size() - 1);
-    double lo = std::min(start_, last);
-    double hi = std::max(start_, last);
+    double lo = x_lo_;
+    double hi = x_hi_;
     if (hi <= lo) {
         lo -= 1;
         hi += 1;
@@ -214,19 +266,25 @@ void PatternPlot::redraw() {
     if (redrawing_) return;
     redrawing_ = true;
     set_ticks(x_axis_->min(), x_axis_->max());
+    // The points inside the visible range, and one beyond each side so that
+    // the line runs to the edges: every point of a segment that reaches into
+    // the range, whatever the order of the points.
+    const double lo = x_axis_->min();
+    const double hi = x_axis_->max();
     std::size_t first = 0;
     std::size_t end = y_.size();
-    if (step_ != 0 && !y_.empty()) {
-        // The points inside the visible range, and one beyond each side so that
-        // the line runs to the edges.
-        double a = (x_axis_->min() - start_) / step_;
-        double b = (x_axis_->max() - start_) / step_;
-        if (a > b) std::swap(a, b);
-        const double last = static_cast<double>(y_.size() - 1);
-        a = std::clamp(std::floor(a) - 1, 0.0, last);
-        b = std::clamp(std::ceil(b) + 1, 0.0, last);
-        first = static_cast<std::size_t>(a);
-        end = static_cast<std::size_t>(b) + 1;
+    if (x_.size() > 1) {
+        std::size_t a = x_.size();
+        std::size_t b = 0;
+        for (std::size_t i = 0; i + 1 < x_.size(); ++i) {
+            const double u = std::min(x_[i], x_[i + 1]);
+            const double v = std::max(x_[i], x_[i + 1]);
+            if (!(u <= hi && v >= lo)) continue;
+            a = std::min(a, i);
+            b = i + 2;
+        }
+        first = a < x_.size() ? a : 0;
+        end = a < x_.size() ? b : 0;
     }
     const int columns = std::max(100, static_cast<int>(chart()->plotArea().width()));
     const std::span<const float> visible(y_.data() + first, end - first);
@@ -236,9 +294,9 @@ void PatternPlot::redraw() {
     for (const int32_t k : kept) {
         const std::size_t i = first + static_cast<std::size_t>(k);
         float v = y_[i];
-        if (!std::isfinite(v)) continue;
+        if (!std::isfinite(v) || !std::isfinite(x_[i])) continue;
         if (log_) v = std::max(v, smallest_positive_);
-        points.append(QPointF(x_of(i), v));
+        points.append(QPointF(x_[i], v));
     }
     series_->replace(points);
     redrawing_ = false;

@@ -1,7 +1,8 @@
-// The pattern of a dataset drawn as intensity against 2theta: a line series
-// thinned to the screen, zoom by dragging a rectangle, reset by double-click,
-// and a logarithmic intensity scale on demand that keeps the zoom. Ticks fall
-// on round values (1, 2 or 5 times a power of ten) at every zoom.
+// The pattern of a dataset drawn as intensity against 2theta, or against d or
+// Q from the wavelength lambda1: a line series thinned to the screen, zoom by
+// dragging a rectangle, reset by double-click, and a logarithmic intensity
+// scale on demand that keeps the zoom. Ticks fall on round values (1, 2 or 5
+// times a power of ten) at every zoom.
 #pragma once
 
 #include <QChartView>
@@ -10,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "core/axis.h"
 #include "core/powder_pattern.h"
 
 class QLineSeries;
@@ -40,6 +42,13 @@ class PatternPlot : public QChartView {
     bool log_scale() const noexcept { return log_; }
     // Back to the whole scan.
     void reset_zoom();
+    // The x axis: 2theta (the default), d or Q. d and Q need a positive
+    // lambda1; without one they are refused (false) and 2theta stays.
+    bool set_axis(Axis axis);
+    Axis axis() const noexcept { return axis_; }
+    bool axis_available(Axis axis) const noexcept;
+    // Why d and Q cannot be shown, or empty when they can.
+    QString axis_refusal() const;
 
     QLineSeries* series() const noexcept { return series_; }
     // Points the series holds now, and the points of the scan.
@@ -51,19 +60,24 @@ class PatternPlot : public QChartView {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    // Fills the series with the thinned points of the visible 2theta range.
+    // Fills the series with the thinned points of the visible x range.
     void redraw();
     void set_ticks(double lo, double hi);
     void set_y_ticks();
-    double x_of(std::size_t i) const noexcept { return start_ + step_ * static_cast<double>(i); }
+    // The x of every point on the axis shown, and their least and greatest.
+    void place_points();
 
     QLineSeries* series_ = nullptr;
     QValueAxis* x_axis_ = nullptr;
     QValueAxis* y_linear_ = nullptr;
     QLogValueAxis* y_log_ = nullptr;
     std::vector<float> y_;
-    double start_ = 0;
-    double step_ = 0;
+    std::vector<double> two_theta_;  // of every point, degrees
+    std::vector<double> x_;          // of every point on the axis shown
+    double x_lo_ = 0;
+    double x_hi_ = 0;
+    double lambda_ = 0;
+    Axis axis_ = Axis::two_theta;
     float y_min_ = 0;
     float y_max_ = 0;
     float smallest_positive_ = 1;

@@ -1,6 +1,7 @@
 #include "ui/result_dialogs.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
@@ -9,8 +10,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardItemModel>
 #include <vector>
 
+#include "core/axis.h"
 #include "core/display_texts.h"
 #include "core/driver.h"
 #include "ui/pattern_plot.h"
@@ -67,8 +70,33 @@ QRect available_screen(const QWidget* parent) {
     return screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
 }
 
-// The plot beside the template's controls, with its scale toggle below it, as
-// wide as the screen allows.
+// The x axis chooser of a plot: 2theta, d or Q; d and Q are offered only with
+// a wavelength, and say why not without one.
+QComboBox* add_axis_chooser(TemplateDialog& d, PatternPlot* plot) {
+    auto* box = new QComboBox(&d);
+    box->setObjectName(QStringLiteral("x_axis"));
+    box->addItem(QStringLiteral("2\u03b8 (\u00b0)"), static_cast<int>(Axis::two_theta));
+    box->addItem(QStringLiteral("d (\u00c5)"), static_cast<int>(Axis::d));
+    box->addItem(QStringLiteral("Q (\u00c5\u207b\u00b9)"), static_cast<int>(Axis::q));
+    box->setToolTip(QStringLiteral("The x axis of the plot"));
+    const QString refusal = plot->axis_refusal();
+    if (!refusal.isEmpty()) {
+        auto* model = qobject_cast<QStandardItemModel*>(box->model());
+        for (const int row : {1, 2}) {
+            model->item(row)->setEnabled(false);
+            model->item(row)->setToolTip(refusal);
+        }
+        box->setToolTip(refusal);
+    }
+    QObject::connect(box, &QComboBox::currentIndexChanged, plot, [box, plot](int index) {
+        if (!plot->set_axis(static_cast<Axis>(box->itemData(index).toInt())))
+            box->setCurrentIndex(0);
+    });
+    return box;
+}
+
+// The plot beside the template's controls, with its scale toggle and its
+// axis chooser below it, as wide as the screen allows.
 PatternPlot* add_plot_beside(TemplateDialog& d, const PowderPattern& record, const QString& caption,
                              const QWidget* parent) {
     const int margin = d.base_units().x * 2;
@@ -86,7 +114,12 @@ PatternPlot* add_plot_beside(TemplateDialog& d, const PowderPattern& record, con
     QObject::connect(log_box, &QCheckBox::toggled, plot, &PatternPlot::set_log_scale);
     plot->set_caption(caption);
     plot->set_pattern(record);
-    d.setFixedSize(left + plot_width + margin / 2, height);
+    QComboBox* axis_box = add_axis_chooser(d, plot);
+    const QSize axis_size = axis_box->sizeHint();
+    axis_box->setGeometry(log_box->geometry().right() + margin,
+                          height - margin / 2 - (box_height + axis_size.height()) / 2,
+                          axis_size.width(), axis_size.height());
+    d.setFixedSize(std::max(left + plot_width, axis_box->geometry().right()) + margin / 2, height);
     return plot;
 }
 
@@ -214,9 +247,13 @@ std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
     std::vector<Stretcher::Piece> pieces{{plot, plot->geometry(), true, true, false}};
     auto* log_box = d->findChild<QWidget*>(QStringLiteral("log_scale"));
     pieces.push_back({log_box, log_box->geometry(), false, false, true});
+    auto* axis_box = d->findChild<QWidget*>(QStringLiteral("x_axis"));
+    pieces.push_back({axis_box, axis_box->geometry(), false, false, true});
     if (note != nullptr) pieces.push_back({note, note->geometry(), true, false, true});
     // Smaller too, down to the template's controls beside a narrow plot.
-    const int least_width = plot->x() + kLeastPlotWidth / 2;
+    // The scale toggle and the axis chooser stay whole.
+    const int least_width =
+        std::max(plot->x() + kLeastPlotWidth / 2, axis_box->geometry().right() + d->base_units().x);
     d->setMinimumSize(std::min(d->width(), least_width), d->height());
     d->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     if (note != nullptr) note->setMaximumWidth(QWIDGETSIZE_MAX);

@@ -1,8 +1,11 @@
 // The pattern plot of the dataset dialog: thinning that keeps every peak, the
-// record's points in the series, zoom and its reset, the logarithmic scale.
+// record's points in the series, zoom and its reset, the logarithmic scale,
+// the x axis in 2theta, d or Q.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineSeries>
 #include <QLogValueAxis>
+#include <QStandardItemModel>
 #include <QTest>
 #include <QValueAxis>
 
@@ -33,6 +36,8 @@ class PlotTest : public QObject {
     void a_one_point_spike_survives_thinning();
     void the_plot_gets_the_records_points();
     void zoom_log_scale_and_reset();
+    void the_x_axis_shows_two_theta_d_or_q_data();
+    void the_x_axis_shows_two_theta_d_or_q();
 };
 
 void PlotTest::a_one_point_spike_survives_thinning_data() {
@@ -120,6 +125,57 @@ void PlotTest::zoom_log_scale_and_reset() {
     QCOMPARE(x_axis(plot)->min(), 5.0);
     QVERIFY(qAbs(x_axis(plot)->max() - (5.0 + 0.001 * 99999)) < 1e-3);
     QCOMPARE(max_y(), 1e6);
+}
+
+void PlotTest::the_x_axis_shows_two_theta_d_or_q_data() {
+    QTest::addColumn<float>("lambda1");
+    QTest::addColumn<int>("entry");  // of the chooser: 2theta, d, Q
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QList<double>>("x");  // of 2theta 30, 60 and 90
+    const QString two_theta = QString::fromUtf8("2θ (°)");
+    QTest::newRow("2theta") << 1.5406f << 0 << two_theta << QList<double>{30, 60, 90};
+    QTest::newRow("d") << 1.5406f << 1 << QString::fromUtf8("d (Å)")
+                       << QList<double>{2.9762107, 1.5406, 1.0893687};
+    QTest::newRow("Q") << 1.5406f << 2 << QString::fromUtf8("Q (Å⁻¹)")
+                       << QList<double>{2.1111359, 4.0784015, 5.7677307};
+    // Without a wavelength d and Q cannot be chosen: 2theta stays.
+    QTest::newRow("no lambda1, d refused") << 0.0f << 1 << two_theta << QList<double>{30, 60, 90};
+    QTest::newRow("negative lambda1, Q refused")
+        << -1.0f << 2 << two_theta << QList<double>{30, 60, 90};
+}
+
+void PlotTest::the_x_axis_shows_two_theta_d_or_q() {
+    QFETCH(float, lambda1);
+    QFETCH(int, entry);
+    QFETCH(QString, title);
+    QFETCH(QList<double>, x);
+    ScriptedInteraction none;
+    Workspace ws(none);
+    PowderPattern& r = ws.record();
+    r.point_count = 3;
+    r.two_theta_start = 30.0f;
+    r.two_theta_step = 30.0f;
+    r.lambda1 = lambda1;
+    for (int i = 1; i <= 3; ++i) r.intensity(i) = static_cast<float>(100 * i);
+    const auto d = make_dataset_dialog(r);
+    auto* chooser = d->findChild<QComboBox*>(QStringLiteral("x_axis"));
+    QVERIFY(chooser != nullptr);
+    QCOMPARE(chooser->currentIndex(), 0);
+    const auto* model = qobject_cast<const QStandardItemModel*>(chooser->model());
+    const bool usable = model->item(entry)->isEnabled();
+    QCOMPARE(usable, lambda1 > 0);
+    if (!usable) QVERIFY(chooser->toolTip().contains(QStringLiteral("wavelength")));
+    chooser->setCurrentIndex(entry);
+    PatternPlot* plot = plot_of(d.get());
+    QCOMPARE(x_axis(plot)->titleText(), title);
+    const QList<QPointF> points = plot->series()->points();
+    QCOMPARE(points.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY2(qAbs(points[i].x() - x[i]) < 1e-5 * x[i],
+                 qPrintable(QString::number(points[i].x())));
+        QCOMPARE(points[i].y(), 100.0 * (i + 1));
+        QVERIFY(points[i].x() >= x_axis(plot)->min() && points[i].x() <= x_axis(plot)->max());
+    }
 }
 
 QTEST_MAIN(PlotTest)
