@@ -436,15 +436,36 @@ void MainDialog::convert() {
         format_of_entry(dialog_->selected_entry(id::input_list), Direction::input);
     const FormatId output_format =
         format_of_entry(dialog_->selected_entry(id::output_list), Direction::output);
-    const ConversionSession& s = ws_.session();
+    ConversionSession& s = ws_.session();
     // Never a conversion without both files open.
     if (!s.input_ready || !s.output_ready) return;
-    ui_.clear_cancelled();
     ui_.set_files(s.input_path, s.output_path);
-    if (table_.empty())
-        run_conversion(ws_, input_format, output_format);
-    else
-        run_conversion(ws_, input_format, output_format, table_);
+    const std::span<const FormatInfo> table = table_.empty() ? formats() : table_;
+    // A file of several scans: the dataset dialog offers them, and choosing
+    // another converts the file again, that scan this time.
+    ui_.offer_scans(&ws_, input_format, table);
+    for (;;) {
+        ui_.clear_cancelled();
+        run_conversion(ws_, input_format, output_format, table);
+        const std::optional<int32_t> scan = ui_.take_chosen_scan();
+        if (!scan) break;
+        ws_.options.scan = *scan;
+        ui_.set_replay_prompts(true);
+        // The cancelled conversion closed both files; nothing was written.
+        std::string problem;
+        if (ws_.input().open(s.input_path) != Outcome::done)
+            problem = s.input_path + ": " + ws_.input().problem();
+        else if (ws_.output().open(s.output_path, /*create_now=*/false) != Outcome::done)
+            problem = s.output_path + ": " + ws_.output().commit_error();
+        if (!problem.empty()) {
+            ws_.input().close();
+            ui_.show_failure(fixed_text(kMsgOpenInput, kFailureMessageLength), problem);
+            reset_selection();
+            break;
+        }
+    }
+    ws_.options.scan = ReadOptions{}.scan;
+    ui_.offer_scans(nullptr);
 }
 
 namespace {

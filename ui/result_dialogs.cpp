@@ -210,9 +210,9 @@ void name_file_above(TemplateDialog& dialog, const std::string& path) {
     note->move(note->x(), margin / 2);
 }
 
-std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
-                                                    std::span<const std::string> warnings,
-                                                    QWidget* parent, const std::string& file) {
+std::unique_ptr<TemplateDialog> make_dataset_dialog(
+    const PowderPattern& record, std::span<const std::string> warnings, QWidget* parent,
+    const std::string& file, const std::function<void(TemplateDialog&)>& add_below) {
     auto d = build_dialog(kDatasetDialog, parent);
     if (!d) return d;
     const DatasetTexts t = dataset_texts(record);
@@ -230,6 +230,7 @@ std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
     add_unit(*d, id::lambda2, QStringLiteral("\u00c5"));
     // Cancel beside OK: the conversion stops before anything is written.
     d->add_cancel(65, 115, 50, 14);
+    if (add_below) add_below(*d);
     QString caption = from_path(file_name_part(file));
     const QString title = from_bytes(trim_right(record.title)).trimmed();
     if (!title.isEmpty())

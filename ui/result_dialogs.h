@@ -3,6 +3,7 @@
 // core/display_texts.h, so that the window and the command line agree.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -19,10 +20,12 @@ namespace qelda::ui {
 // (object name "warnings"). Cancel (object name "cancel") or Escape stops the
 // conversion. The plot is headed by the file name of `file` and the title; the
 // dialog fits the screen it opens on and may be made smaller or larger.
-std::unique_ptr<TemplateDialog> make_dataset_dialog(const PowderPattern& record,
-                                                    std::span<const std::string> warnings = {},
-                                                    QWidget* parent = nullptr,
-                                                    const std::string& file = {});
+// `add_below` adds controls of its own below the template's (the scan
+// chooser) before the plot is placed beside them.
+std::unique_ptr<TemplateDialog> make_dataset_dialog(
+    const PowderPattern& record, std::span<const std::string> warnings = {},
+    QWidget* parent = nullptr, const std::string& file = {},
+    const std::function<void(TemplateDialog&)>& add_below = {});
 // 1020 the message up to its first run of five blanks; the reason, when there
 // is one, between the message and OK (object name "reason"), selectable. A
 // headline that says less than its reason ("THIS DATA FORMAT NOT YET

@@ -6,19 +6,26 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 
+#include "core/format_table.h"
 #include "core/interaction.h"
+#include "core/workspace.h"
 #include "ui/dialog_builder.h"
 
 class QWidget;
 
 namespace qelda::ui {
 
+class ScanList;
+
 class WindowInteraction final : public Interaction {
   public:
     // `console` receives "Error: dialog not found" when a dialog cannot be built.
-    explicit WindowInteraction(std::FILE* console = stderr) : console_(console) {}
+    explicit WindowInteraction(std::FILE* console = stderr);
+    ~WindowInteraction() override;
 
     // The window over which the dialogs open (the main dialog).
     void set_owner(QWidget* owner) noexcept { owner_ = owner; }
@@ -53,6 +60,20 @@ class WindowInteraction final : public Interaction {
         output_file_ = std::move(output);
     }
 
+    // The conversion in hand reads the input file of set_files (set first)
+    // into `ws` as `format` with the
+    // codecs of `table`: when a read tells of several scans, the dataset
+    // dialog offers them. Choosing another scan there cancels the conversion
+    // (the selection stays) and chosen_scan() tells which; the caller converts
+    // again with that scan. nullptr: no scans offered (after the conversion).
+    void offer_scans(const Workspace* ws, FormatId format = FormatId::none,
+                     std::span<const FormatInfo> table = {});
+    // The scan chosen in the dataset dialog; cleared when taken.
+    std::optional<int32_t> take_chosen_scan() noexcept;
+    // While a chosen scan is read again, the reader's prompts are answered as
+    // they were the first time instead of asking again.
+    void set_replay_prompts(bool on) noexcept { replay_prompts_ = on; }
+
   private:
     // Runs a made dialog modally; false (after the report) when it is missing
     // or was cancelled.
@@ -66,6 +87,17 @@ class WindowInteraction final : public Interaction {
     bool cancelled_ = false;
     std::string input_file_;
     std::string output_file_;
+    // The scans offered, and what the user chose among them.
+    const Workspace* scan_ws_ = nullptr;
+    std::string scan_path_;
+    FormatId scan_format_ = FormatId::none;
+    std::span<const FormatInfo> scan_table_;
+    std::unique_ptr<ScanList> scans_;  // outlives every dialog that lists them
+    std::optional<int32_t> chosen_scan_;
+    // The reader's prompts as last answered, replayed for a chosen scan.
+    bool replay_prompts_ = false;
+    std::optional<WavelengthEntries> last_wavelengths_;
+    std::optional<XyInputEntries> last_xy_input_;
 };
 
 }  // namespace qelda::ui
