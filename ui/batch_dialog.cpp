@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "core/driver.h"
+#include "core/scan_info.h"
 #include "core/workspace.h"
 #include "formats/registry.h"
 #include "ui/main_dialog.h"
@@ -116,6 +117,8 @@ class BatchPrompts final : public Interaction {
 namespace {
 
 constexpr int kFormatRole = Qt::UserRole;
+// On the file cell of a row of one scan: the scan's number.
+constexpr int kScanRole = Qt::UserRole + 1;
 
 QString format_text(FormatId id) {
     const FormatInfo* f = find_format(id);
@@ -225,6 +228,11 @@ BatchDialog::BatchDialog(WindowInteraction& ui, QWidget* parent)
     folder_->setObjectName(QStringLiteral("choose_folder"));
     show_each_ = new QCheckBox(QStringLiteral("&Show each pattern before it is written"), this);
     show_each_->setObjectName(QStringLiteral("show_each"));
+    all_scans_ = new QCheckBox(QStringLiteral("All scans of &each file"), this);
+    all_scans_->setObjectName(QStringLiteral("all_scans"));
+    all_scans_->setToolTip(
+        QStringLiteral("A file of several scans gives one output per scan: NAME_01.EXT, "
+                       "NAME_02.EXT\u2026; scans that are not 2\u03b8 are skipped"));
     auto label = [this](const char* text, QWidget* buddy) {
         auto* l = new QLabel(QString::fromLatin1(text), this);
         l->setBuddy(buddy);
@@ -238,6 +246,7 @@ BatchDialog::BatchDialog(WindowInteraction& ui, QWidget* parent)
     grid->addWidget(output_folder_, 2, 1);
     grid->addWidget(folder_, 2, 2);
     grid->addWidget(show_each_, 3, 1, 1, 2);
+    grid->addWidget(all_scans_, 4, 1, 1, 2);
     grid->setColumnStretch(1, 1);
     top->addLayout(grid);
 
@@ -269,13 +278,18 @@ BatchDialog::BatchDialog(WindowInteraction& ui, QWidget* parent)
 
     connect(add_, &QPushButton::clicked, this, [this] { choose_files(); });
     connect(remove_, &QPushButton::clicked, this, [this] {
+        // A scan's row stands for its file.
         const auto rows = table_widget_->selectionModel()->selectedRows();
-        std::vector<int> sorted;
-        for (const auto& r : rows) sorted.push_back(r.row());
-        std::sort(sorted.rbegin(), sorted.rend());
-        for (const int r : sorted) table_widget_->removeRow(r);
+        QStringList files;
+        for (const auto& r : rows)
+            files << table_widget_->item(r.row(), file_column)->data(Qt::UserRole).toString();
+        clear_scan_rows();
+        for (int r = table_widget_->rowCount() - 1; r >= 0; --r)
+            if (files.contains(table_widget_->item(r, file_column)->data(Qt::UserRole).toString()))
+                table_widget_->removeRow(r);
         update_controls();
     });
+    connect(all_scans_, &QCheckBox::toggled, this, [this] { clear_scan_rows(); });
     connect(folder_, &QPushButton::clicked, this, [this] { choose_folder(); });
     // A folder that cannot take the outputs is told when it is chosen or typed.
     connect(output_folder_, &QLineEdit::editingFinished, this, [this] { check_folder(); });
@@ -291,6 +305,7 @@ BatchDialog::~BatchDialog() {
 }
 
 void BatchDialog::add_files(const QStringList& paths) {
+    clear_scan_rows();
     for (const QString& path : paths) {
         const QString full = QFileInfo(path).absoluteFilePath();
         bool listed = false;
@@ -331,6 +346,40 @@ void BatchDialog::answer_prompts_with(const ScriptedInteraction::Answers& answer
 
 void BatchDialog::set_show_each(bool on) {
     show_each_->setChecked(on);
+}
+
+void BatchDialog::set_all_scans(bool on) {
+    all_scans_->setChecked(on);
+}
+
+void BatchDialog::clear_scan_rows() {
+    if (running_) return;
+    for (int r = table_widget_->rowCount() - 1; r >= 0; --r)
+        if (table_widget_->item(r, file_column)->data(kScanRole).toInt() > 0)
+            table_widget_->removeRow(r);
+}
+
+FormatId BatchDialog::format_of_row(int row) const {
+    auto format = static_cast<FormatId>(input_format_->currentData().toInt());
+    if (format == FormatId::none)
+        format = static_cast<FormatId>(
+            table_widget_->item(row, format_column)->data(kFormatRole).toInt());
+    return format;
+}
+
+int32_t BatchDialog::count_scans(const std::string& path, FormatId format) const {
+    const FormatInfo* reader = nullptr;
+    for (const FormatInfo& f : table_)
+        if (f.id == format) reader = &f;
+    if (reader == nullptr) return 1;
+    // Scan 1 of any axis, read with the prompts answered by their defaults.
+    ScriptedInteraction quiet;
+    Workspace ws(quiet);
+    ws.options.any_axis = true;
+    ws.record().max_points = kPointCapacity;
+    if (ws.input().open(path) != Outcome::done) return 1;
+    const ConversionStatus s = reader->codec(ws, CodecMode::read);
+    return s == ConversionStatus::done ? std::max(ws.scan.count, 1) : 1;
 }
 
 QString BatchDialog::status() const {
@@ -403,6 +452,7 @@ void BatchDialog::copy_rows() {
 
 bool BatchDialog::start() {
     if (running_) return false;
+    clear_scan_rows();
     const auto out_id = static_cast<FormatId>(output_format_->currentData().toInt());
     const FormatInfo* out = find_format(out_id);
     std::vector<std::string> inputs;
@@ -419,11 +469,63 @@ bool BatchDialog::start() {
     const QString folder = output_folder_->text().trimmed();
     if (!folder.isEmpty() && !check_folder()) return false;
     plan_ = plan_batch(inputs, to_path(folder), extension);
+    item_rows_.clear();
+    item_scans_.clear();
+    // Every scan of each file: its outputs numbered from the file's, checked
+    // as one plan before anything is written.
+    std::vector<int32_t> counts;
+    if (plan_.ok() && all_scans_->isChecked()) {
+        std::vector<BatchItem> items;
+        for (std::size_t i = 0; i < plan_.items.size(); ++i) {
+            const BatchItem& base = plan_.items[i];
+            const int32_t count = count_scans(base.input, format_of_row(static_cast<int>(i)));
+            counts.push_back(count);
+            for (int32_t k = 1; k <= count; ++k)
+                items.push_back({base.input, scan_output_name(base.output, k, count)});
+        }
+        plan_ = check_plan(inputs, std::move(items));
+    }
     if (!plan_.ok()) {
         status_->setText(QStringLiteral("Nothing converted: %1.").arg(from_path(plan_.error)));
         return false;
     }
+    if (counts.empty()) {
+        for (int i = 0; i < static_cast<int>(plan_.items.size()); ++i) {
+            item_rows_.push_back(i);
+            item_scans_.push_back(0);
+        }
+    } else {
+        // A row per scan below its file's row.
+        int row = 0;
+        for (const int32_t count : counts) {
+            const QTableWidgetItem* file = table_widget_->item(row, file_column);
+            const QTableWidgetItem* format = table_widget_->item(row, format_column);
+            for (int32_t k = 1; k <= count; ++k) {
+                const int at = row + k;
+                table_widget_->insertRow(at);
+                auto* scan = new QTableWidgetItem(
+                    QStringLiteral("    %1, scan %2 of %3").arg(file->text()).arg(k).arg(count));
+                scan->setData(Qt::UserRole, file->data(Qt::UserRole));
+                scan->setData(kScanRole, k);
+                scan->setToolTip(from_path(plan_.items[item_rows_.size()].output));
+                table_widget_->setItem(at, file_column, scan);
+                table_widget_->setItem(at, format_column, format->clone());
+                item_rows_.push_back(at);
+                item_scans_.push_back(k);
+            }
+            row += count + 1;
+        }
+    }
     for (int r = 0; r < table_widget_->rowCount(); ++r) set_row(r, {}, {}, {});
+    if (!counts.empty()) {
+        int row = 0;
+        for (const int32_t count : counts) {
+            set_row(row, {},
+                    count == 1 ? QStringLiteral("1 scan") : QStringLiteral("%1 scans").arg(count),
+                    {});
+            row += count + 1;
+        }
+    }
     prompts_->clear(preset_);
     prompts_->show_each = show_each_->isChecked();
     previous_owner_ = ui_.owner();
@@ -431,6 +533,7 @@ bool BatchDialog::start() {
     next_ = 0;
     converted_ = 0;
     failed_ = 0;
+    skipped_ = 0;
     cancelled_ = false;
     running_ = true;
     progress_->setRange(0, static_cast<int>(plan_.items.size()));
@@ -451,22 +554,21 @@ void BatchDialog::step() {
         finish();
         return;
     }
-    convert_row(next_);
+    convert_item(next_);
     ++next_;
-    if (table_widget_->item(next_ - 1, outcome_column)->text() == QLatin1String("failed"))
-        ++failed_;
+    const int row = item_rows_[static_cast<std::size_t>(next_ - 1)];
+    if (table_widget_->item(row, outcome_column)->text() == QLatin1String("failed")) ++failed_;
     progress_->setValue(next_);
     QTimer::singleShot(0, this, [this] { step(); });
 }
 
-void BatchDialog::convert_row(int row) {
-    const BatchItem& item = plan_.items[static_cast<std::size_t>(row)];
+void BatchDialog::convert_item(int index) {
+    const BatchItem& item = plan_.items[static_cast<std::size_t>(index)];
+    const int row = item_rows_[static_cast<std::size_t>(index)];
+    const int32_t scan_number = item_scans_[static_cast<std::size_t>(index)];
     table_widget_->scrollToItem(table_widget_->item(row, file_column));
     set_row(row, {}, QStringLiteral("converting\u2026"), {});
-    auto format = static_cast<FormatId>(input_format_->currentData().toInt());
-    if (format == FormatId::none)
-        format = static_cast<FormatId>(
-            table_widget_->item(row, format_column)->data(kFormatRole).toInt());
+    const FormatId format = format_of_row(row);
     const auto out_format = static_cast<FormatId>(output_format_->currentData().toInt());
     const QString failed = QStringLiteral("failed");
     if (format == FormatId::none) {
@@ -496,6 +598,11 @@ void BatchDialog::convert_row(int row) {
     s.input_ready = s.output_ready = true;
     // A reader that takes its title from the user starts from the file's name.
     ws.record().set_title(file_name_part(item.input));
+    if (scan_number > 0) {
+        // The title names the scan's number, as the command line's does.
+        ws.options.scan = scan_number;
+        ws.options.all_scans = true;
+    }
     ui_.clear_cancelled();
     ui_.set_files(item.input, item.output);
     const ConversionResult result = run_conversion(ws, format, out_format, table_);
@@ -517,6 +624,12 @@ void BatchDialog::convert_row(int row) {
     QString reason = from_path(result.reason);
     if (reason.isEmpty()) reason = from_path(trim_right(result.failure_message)).toLower();
     if (reason.isEmpty()) reason = QStringLiteral("the format cannot be read");
+    if (scan_number > 0 && ws.scan.axis_refused) {
+        ++skipped_;
+        set_row(row, {}, QStringLiteral("skipped"),
+                QStringLiteral("\u26a0 not converted: ") + reason);
+        return;
+    }
     set_row(row, {}, failed, reason);
 }
 
@@ -524,12 +637,18 @@ void BatchDialog::finish() {
     running_ = false;
     ui_.set_owner(previous_owner_);
     const int total = static_cast<int>(plan_.items.size());
-    QString text = QStringLiteral("%1 of %2 files converted").arg(converted_).arg(total);
+    const bool scans = !item_scans_.empty() && item_scans_.front() > 0;
+    QString text =
+        QString::fromLatin1(scans ? "%1 of %2 scans converted" : "%1 of %2 files converted")
+            .arg(converted_)
+            .arg(total);
     if (failed_ > 0) text += QStringLiteral(", %1 failed").arg(failed_);
+    if (skipped_ > 0) text += QStringLiteral(", %1 skipped (not 2\u03b8)").arg(skipped_);
     if (cancelled_) {
         for (int r = next_; r < total; ++r)
-            set_row(r, {}, QStringLiteral("cancelled"), QStringLiteral("not converted"));
-        const int left = total - converted_ - failed_;
+            set_row(item_rows_[static_cast<std::size_t>(r)], {}, QStringLiteral("cancelled"),
+                    QStringLiteral("not converted"));
+        const int left = total - converted_ - failed_ - skipped_;
         text += QStringLiteral("; cancelled, %1 not converted").arg(left);
     }
     const QString folder = output_folder_->text().trimmed();
@@ -556,8 +675,9 @@ void BatchDialog::set_row(int row, const QString& points, const QString& outcome
 }
 
 void BatchDialog::update_controls() {
-    for (QWidget* w : std::initializer_list<QWidget*>{add_, remove_, folder_, input_format_,
-                                                      output_format_, output_folder_, show_each_})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{add_, remove_, folder_, input_format_, output_format_,
+                                         output_folder_, show_each_, all_scans_})
         w->setEnabled(!running_);
     convert_->setEnabled(!running_ && table_widget_->rowCount() > 0);
     cancel_->setEnabled(running_);

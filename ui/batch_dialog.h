@@ -3,7 +3,10 @@
 // first file that needs them, and their answers serve every other file (each
 // keeps its own title). Files are converted one per turn of the event loop, so
 // that the window answers and Cancel stops after the file in hand; the table
-// shows each file's points, outcome and reason and stays open.
+// shows each file's points, outcome and reason and stays open. With "All
+// scans of each file", every scan of a file is converted into an output of
+// its own, named as the command line names them (NAME_01.EXT...), each a row
+// of the table below its file's; scans that are not 2theta are skipped.
 #pragma once
 
 #include <QDialog>
@@ -51,6 +54,8 @@ class BatchDialog : public QDialog {
     void set_output_folder(const QString& folder);
     // Shows each file's dataset dialog, with its pattern, before it is written.
     void set_show_each(bool on);
+    // Converts every scan of each file, one output each.
+    void set_all_scans(bool on);
 
     // Answers every prompt of the next batches from `answers` instead of asking
     // (tests, screenshots).
@@ -77,7 +82,14 @@ class BatchDialog : public QDialog {
     void choose_files();
     void choose_folder();
     void step();
-    void convert_row(int row);
+    // Converts plan item `item` into its row of the table.
+    void convert_item(int item);
+    // The format a row is read as: the one chosen for all, or its own.
+    FormatId format_of_row(int row) const;
+    // How many scans a file holds, as its reader tells (1 when it does not).
+    int32_t count_scans(const std::string& path, FormatId format) const;
+    // Removes the rows of single scans, leaving one row per file.
+    void clear_scan_rows();
     void finish();
     void set_row(int row, const QString& points, const QString& outcome, const QString& reason);
     void update_controls();
@@ -95,6 +107,10 @@ class BatchDialog : public QDialog {
     int next_ = 0;
     int converted_ = 0;
     int failed_ = 0;
+    int skipped_ = 0;  // scans that are not 2theta
+    // The table row of each plan item, and its scan (0: the file as a whole).
+    std::vector<int> item_rows_;
+    std::vector<int32_t> item_scans_;
     bool running_ = false;
     bool cancelled_ = false;
     std::optional<ScriptedInteraction::Answers> preset_;
@@ -105,6 +121,7 @@ class BatchDialog : public QDialog {
     QComboBox* output_format_;
     QLineEdit* output_folder_;
     QCheckBox* show_each_;
+    QCheckBox* all_scans_;
     QProgressBar* progress_;
     QLabel* status_;
     QLabel* details_;

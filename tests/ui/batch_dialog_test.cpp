@@ -1,5 +1,6 @@
 // The batch dialog: three files converted (one failing) and each reported, the
-// prompts asked once for the whole batch, and the plans that are refused.
+// prompts asked once for the whole batch, the plans that are refused, and
+// every scan of each file converted into an output of its own.
 #include <QComboBox>
 #include <QDir>
 #include <QSignalSpy>
@@ -77,6 +78,8 @@ class BatchDialogTest : public QObject {
     void real_samples_detected_per_file();
     void refused_plans_data();
     void refused_plans();
+    void all_scans_of_each_file_data();
+    void all_scans_of_each_file();
 };
 
 void BatchDialogTest::three_files_one_failing_prompts_asked_once() {
@@ -187,6 +190,86 @@ void BatchDialogTest::refused_plans() {
     QVERIFY2(b.dialog.status().startsWith("Nothing converted: "), qPrintable(b.dialog.status()));
     QVERIFY(none.seen().isEmpty());
     for (const QString& p : paths) QCOMPARE(contents(p), QByteArray("measured\n"));
+}
+
+// Two 2theta ranges around a phi scan.
+const QByteArray kThreeRanges =
+    "_WL1=1.5406\r\n_DRIVE='COUPLED'\r\n_STEPSIZE=0.02\r\n_START=10.0\r\n_STEPCOUNT=3\r\n"
+    "_COUNTS\r\n 10 20 30\r\n"
+    "_DRIVE='PHI'\r\n_STEPSIZE=5.0\r\n_START=0.0\r\n_STEPCOUNT=3\r\n_COUNTS\r\n 1 2 3\r\n"
+    "_DRIVE='COUPLED'\r\n_STEPSIZE=0.05\r\n_START=20.0\r\n_STEPCOUNT=4\r\n_COUNTS\r\n"
+    " 5 6 7 8\r\n";
+
+void BatchDialogTest::all_scans_of_each_file_data() {
+    QTest::addColumn<QStringList>("files");     // built here, or samples
+    QTest::addColumn<QStringList>("outcomes");  // of the rows, files' and scans'
+    QTest::addColumn<QStringList>("outputs");   // written into the folder
+    QTest::addColumn<QString>("status");
+    QTest::newRow("three ranges and one")
+        << QStringList{"ranges.uxd", "one.uxd"}
+        << QStringList{"3 scans", "converted", "skipped", "converted", "1 scan", "converted"}
+        << QStringList{"one_01.dbw", "ranges_01.dbw", "ranges_03.dbw"}
+        << QStringLiteral("3 of 4 scans converted, 1 skipped (not 2\u03b8)");
+    QStringList eighteen{"18 scans"}, names;
+    for (int k = 1; k <= 18; ++k) {
+        eighteen << "converted";
+        names << QStringLiteral("Sin2Psi_%1.dbw").arg(k, 2, 10, QLatin1Char('0'));
+    }
+    QTest::newRow("a sample of 18 scans") << QStringList{"multi_scan/Sin2Psi.brml"} << eighteen
+                                          << names << QStringLiteral("18 of 18 scans converted");
+    // Two files of one name give the same outputs: refused before anything is read.
+    QTest::newRow("one series in two formats")
+        << QStringList{"multi_scan/Temperature.brml", "multi_scan/Temperature.uxd"}
+        << QStringList{"", ""} << QStringList{} << QStringLiteral("Nothing converted: ");
+}
+
+void BatchDialogTest::all_scans_of_each_file() {
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, outcomes);
+    QFETCH(QStringList, outputs);
+    QFETCH(QString, status);
+    Scratch dir;
+    QVERIFY(dir.valid());
+    QVERIFY(QDir().mkpath(dir.path("out")));
+    QStringList paths;
+    for (const QString& f : files) {
+        if (f == QLatin1String("ranges.uxd")) {
+            paths << dir.write(f, kThreeRanges);
+        } else if (f == QLatin1String("one.uxd")) {
+            paths << dir.write(f, kThreeRanges.left(kThreeRanges.indexOf("_DRIVE='PHI'")));
+        } else {
+            paths << QStringLiteral(QELDA_SAMPLES_DIR "/") + f;
+            if (!QFileInfo::exists(paths.back())) QSKIP("the sample files are absent");
+        }
+    }
+    WindowInteraction ui;
+    BatchDialog batch(ui);  // the real format table
+    batch.add_files(paths);
+    batch.set_output_format(FormatId::dbw);
+    batch.set_output_folder(dir.path("out"));
+    batch.set_all_scans(true);
+    batch.answer_prompts_with({});
+    QSignalSpy done(&batch, &BatchDialog::batch_finished);
+    ModalScript none;
+    const bool started = batch.start();
+    QCOMPARE(started, !outputs.isEmpty());
+    if (started) QVERIFY(done.wait(20000));
+    QVERIFY(none.seen().isEmpty());
+    QStringList shown;
+    for (int row = 0; row < batch.table()->rowCount(); ++row)
+        shown << batch.table()->item(row, BatchDialog::outcome_column)->text();
+    QCOMPARE(shown, outcomes);
+    QVERIFY2(batch.status().startsWith(status), qPrintable(batch.status()));
+    QCOMPARE(QDir(dir.path("out")).entryList(QDir::Files), outputs);
+    if (files.first() == QLatin1String("ranges.uxd")) {
+        // Each output's title names its scan; the refused one says why.
+        QVERIFY(contents(dir.path("out/ranges_03.dbw")).contains("scan 3 of 3"));
+        QVERIFY2(batch.table()->item(2, BatchDialog::reason_column)->text().contains("PHI"),
+                 qPrintable(batch.table()->item(2, BatchDialog::reason_column)->text()));
+    }
+    // Unticked again, a row per file as before.
+    batch.set_all_scans(false);
+    QCOMPARE(batch.table()->rowCount(), files.size());
 }
 
 QTEST_MAIN(BatchDialogTest)
