@@ -763,6 +763,16 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
                  "convert every scan of a file, one output each: NAME_01.EXT, NAME_02.EXT...");
     app.add_flag("--any-axis", any_axis, "convert a scan whose axis is not 2theta");
     app.add_flag("--keep-intensities", keep, "do not raise intensities below 0.001 by 0.001");
+    std::optional<std::string> resample, axis, to_wavelength;
+    app.add_option("--resample", resample,
+                   "put the points on an even grid of STEP degrees (auto: the median step) by "
+                   "linear interpolation")
+        ->type_name("STEP|auto");
+    app.add_option("--axis", axis, "x axis of x-y, xye, cif and json output: 2theta, d or q")
+        ->type_name("2theta|d|q");
+    app.add_option("--to-wavelength", to_wavelength,
+                   "re-express the pattern at wavelength L (Angstrom) at equal d")
+        ->type_name("L");
     app.add_flag("--detect", detect, "print the detected format of each FILE; convert nothing");
     app.add_flag("--list-formats", list_formats, "print every format and exit");
     app.add_flag("-q,--quiet", quiet, "print nothing but failures and warnings");
@@ -942,6 +952,27 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     }
     options.any_axis = any_axis;
     options.keep_intensities = keep;
+    PatternOptions pattern;
+    if (resample) {
+        const auto v =
+            *resample == "auto" ? std::optional<double>(0.0) : parse_plain_number(*resample);
+        if (!v || !(*v >= 0.0 && *v <= 180.0) || (*resample != "auto" && !(*v > 0.0)))
+            return usage_error("--resample " + *resample +
+                               ": a step in degrees above 0, or auto, is needed");
+        pattern.resample_step = *v;
+    }
+    if (axis) {
+        const auto a = axis_named(*axis);
+        if (!a) return usage_error("--axis " + *axis + ": 2theta, d or q is needed");
+        pattern.axis = *a;
+    }
+    if (to_wavelength) {
+        const auto v = parse_plain_number(*to_wavelength);
+        if (!v || !(*v > 0.0 && *v < 10.0))
+            return usage_error("--to-wavelength " + *to_wavelength +
+                               ": a wavelength above 0 and below 10 Angstrom is needed");
+        pattern.to_wavelength = *v;
+    }
     options.no_sigma = no_sigma;
     if (title && override_title)
         return usage_error("--title and --override-title: give one of them");
@@ -968,6 +999,9 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
             return usage_error("'" + to + "' is not an output format");
         if (!f->writes) return usage_error(cannot_write(*id));
         target.format = *id;
+        if (pattern.axis != Axis::two_theta && !f->holds_axis)
+            return usage_error("--axis " + *axis + ": " + std::string(f->short_name) +
+                               " holds 2theta only; d and q are written to xy, xye, cif and json");
     }
     if (out_dir == "-")
         return usage_error("-o -: a batch is written into a folder, not to standard output");
@@ -1001,6 +1035,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
     ws.output().set_sync(sync);
     ws.output().set_follow_links(follow_links);
     ws.options = options;
+    ws.pattern_options = pattern;
     Converter converter{ws, ui, out, {}};
 
     // Opens unit 1 on a file or standard input, and tells its format.
@@ -1199,6 +1234,7 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
             l.ws->output().set_sync(sync);
             l.ws->output().set_follow_links(follow_links);
             l.ws->options = options;
+            l.ws->pattern_options = ws.pattern_options;
         }
         std::vector<Done> done(total);
         auto work = [&](std::size_t i, int id) {

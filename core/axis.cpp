@@ -30,11 +30,11 @@ std::string_view axis_label(Axis axis) noexcept {
 std::string_view axis_unit(Axis axis) noexcept {
     switch (axis) {
         case Axis::d:
-            return "Angstrom";
+            return "\u00c5";
         case Axis::q:
-            return "1/Angstrom";
+            return "1/\u00c5";
         default:
-            return "deg";
+            return "degrees";
     }
 }
 

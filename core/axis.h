@@ -14,7 +14,7 @@ enum class Axis { two_theta, d, q };
 std::optional<Axis> axis_named(std::string_view name) noexcept;
 // The axis as headers name it: "2theta", "d", "Q".
 std::string_view axis_label(Axis axis) noexcept;
-// Its unit as headers name it: "deg", "Angstrom", "1/Angstrom".
+// Its unit as headers name it: "degrees", "Å", "1/Å".
 std::string_view axis_unit(Axis axis) noexcept;
 
 // d = lambda / (2 sin theta), Q = 4 pi sin theta / lambda. `two_theta` in

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/display_texts.h"
+#include "core/pattern_options.h"
 #include "core/stated_values.h"
 
 namespace qelda {
@@ -31,6 +32,17 @@ ConversionStatus check_read(Workspace& ws) {
     if (!std::isfinite(r.two_theta_start) || !std::isfinite(r.two_theta_step))
         return ws.fail(ConversionStatus::record_error,
                        file + ": the start or the step of the scan is not a number");
+    if (!r.angles.empty()) {
+        if (r.angles.size() != static_cast<std::size_t>(r.point_count))
+            return ws.fail(ConversionStatus::record_error,
+                           file + ": " + std::to_string(r.angles.size()) + " angles for " +
+                               std::to_string(r.point_count) + " points");
+        if (!std::all_of(r.angles.begin(), r.angles.end(),
+                         [](double a) { return std::isfinite(a); }))
+            return ws.fail(ConversionStatus::record_error,
+                           file + ": an angle of the scan is not a number");
+        return ConversionStatus::done;
+    }
     if (r.point_count > 1 && r.two_theta_step == 0.0f)
         return ws.fail(
             ConversionStatus::record_error,
@@ -83,6 +95,9 @@ std::string failure_message_for(const Workspace& ws, ConversionStatus status, bo
         case ConversionStatus::too_large:
             msg = kMsgTooLarge;
             break;
+        case ConversionStatus::uneven_grid:
+            msg = kMsgUnevenGrid;
+            break;
         case ConversionStatus::aborted:
             return ws.abort_report;
     }
@@ -107,6 +122,7 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
 
     // Uncertainties of an earlier dataset must not reach this one's output.
     r.sigma.clear();
+    r.angles.clear();
     ws.abort_report.clear();
     ws.clear_diagnostics();
     ws.has_sigma = false;
@@ -151,6 +167,15 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
                                kTitleLength));
     const FormatInfo* writer = find(output_format);
     if (writer != nullptr) warn_assumed_wavelengths(ws, *writer, file);
+    if (const ConversionStatus st = apply_pattern_options(ws, file); st != ConversionStatus::done) {
+        // Asked of this pattern and not possible: reported as a failed read.
+        result.read_status = st;
+        result.failure_message = failure_message_for(ws, st, false);
+        result.reason = failure_reason_for(ws, st, false);
+        ui.show_failure(result.failure_message, result.reason);
+        ui.reset_selection();
+        return result;
+    }
     result.warnings = ws.warnings;
     if (!ws.has_sigma) {
         // Read through the const view: writable access would mark the whole
@@ -169,7 +194,9 @@ ConversionResult run_conversion(Workspace& ws, FormatId input_format, FormatId o
     ws.abort_report.clear();
     ws.failure_reason.clear();
     const std::size_t read_warnings = ws.warnings.size();
-    result.write_status = writer->codec(ws, CodecMode::write);
+    result.write_status = check_writer_holds(ws, *writer, file);
+    if (result.write_status == ConversionStatus::done)
+        result.write_status = writer->codec(ws, CodecMode::write);
     if (ui.cancelled()) return cancel();
     if (result.write_status == ConversionStatus::done) warn_unused_title(ws, file);
     const std::span<const std::string> write_warnings =

@@ -22,6 +22,7 @@ inline constexpr const char* kMsgReadErrorAtByte = "ERROR READING INPUT FILE AT 
 inline constexpr const char* kMsgTooManyPoints = "NO. DATA EXCEEDED MAXIMUM OF ";
 inline constexpr const char* kMsgWriteError = "ERROR WRITING OUTPUT FILE";
 inline constexpr const char* kMsgTooLarge = "DATA TOO LARGE FOR OUTPUT FORMAT";
+inline constexpr const char* kMsgUnevenGrid = "ANGLES NOT ON AN EVEN GRID";
 inline constexpr const char* kMsgOpenInput = "ERROR OPENING INPUT DATA FILE";
 inline constexpr const char* kMsgOpenOutput = "ERROR OPENING OUTPUT DATA FILE";
 

@@ -68,4 +68,10 @@ std::string off_grid_reason(std::string_view where, double angle, double off, do
     return out;
 }
 
+std::string off_grid_note(std::string_view where, double angle) {
+    return std::string(where) + ": 2theta " + short_number(angle) +
+           " is the first angle off one even grid; every angle is kept as stated (x-y, xye, "
+           "FXYE, CIF, JSON and NeXus write them; --resample puts them on one grid)";
+}
+
 }  // namespace qelda

@@ -35,4 +35,8 @@ std::optional<GridMiss> first_off_grid(std::span<const double> angles,
 std::string off_grid_reason(std::string_view where, double angle, double off, double start,
                             double step);
 
+// "scan.xy, line 12: 2theta 20.05 is the first angle off one even grid; every
+// angle is kept as stated" -- the warning of a reader that keeps the angles.
+std::string off_grid_note(std::string_view where, double angle);
+
 }  // namespace qelda

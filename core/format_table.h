@@ -25,6 +25,8 @@ struct FormatInfo {
     bool in_output_list;             // listed in the output list (after the blank entry)
     bool holds_wavelengths = false;  // the writer keeps the wavelengths
     bool available = true;           // false: this build lacks the codec's library
+    bool holds_angles = false;       // the writer writes each point's angle, not start and step
+    bool holds_axis = false;         // the writer can write d or Q instead of 2theta
 };
 
 }  // namespace qelda

@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qelda {
 
@@ -95,6 +96,12 @@ struct PowderPattern {
     int32_t point_count = 0;
     PointArray intensity;
     PointArray sigma;
+    // The angle of each point, in degrees, where the file states angles that do
+    // not lie on one even grid (or a transformation moved them off it). Empty:
+    // point i lies at two_theta_start + (i-1)*two_theta_step. When set, it
+    // holds point_count angles, and start, end and step are the first, the
+    // last and their mean spacing.
+    std::vector<double> angles;
 
     void set_title(std::string_view text) { title = fixed_text(text, kTitleLength); }
 };
@@ -142,6 +149,7 @@ enum class ConversionStatus : int32_t {
     not_available = 5,    // format or variant not available
     too_large = 6,        // the dataset does not fit the output format
     aborted = 7,          // a statement without outcomes failed; the report is in the workspace
+    uneven_grid = 11,     // the output format holds start and step only, the record each angle
 };
 
 // The main dialog's file selection.

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/axis.h"
 #include "core/interaction.h"
 #include "core/powder_pattern.h"
 #include "core/record_io.h"
@@ -56,6 +57,14 @@ struct ReadOptions {
     std::optional<float> override_count_time;
 };
 
+// What the user asked to be done to the pattern between the read and the
+// write (--to-wavelength, --resample, --axis). Nothing is done unless asked.
+struct PatternOptions {
+    std::optional<double> to_wavelength;  // angstrom: the same d at this wavelength
+    std::optional<double> resample_step;  // degrees; 0: the median step of the scan
+    Axis axis = Axis::two_theta;          // the x of the writers that hold any axis
+};
+
 // Where the record's wavelengths came from.
 enum class WavelengthOrigin {
     file,     // the file states them (or the reader asked nobody)
@@ -85,6 +94,7 @@ class Workspace {
     std::string abort_report;
 
     ReadOptions options;
+    PatternOptions pattern_options;
     // What the last read told of its scan (cleared with the diagnostics).
     ScanInfo scan;
 

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,7 @@
 #include "core/prompts.h"
 #include "core/record_io.h"
 #include "formats/codecs.h"
+#include "formats/text_points.h"
 
 namespace qelda {
 namespace {
@@ -326,6 +328,25 @@ class CutCheck {
     bool uniform_ = true;
 };
 
+// What a header or comment line says of an x axis other than 2theta: "d (Å)"
+// for our own "# axis d (Å)", "time-of-flight" for "The X-axis unit is:
+// Time-of-flight"; empty when it says nothing of the kind.
+std::string other_axis_stated(std::string_view line) {
+    std::string low;
+    low.reserve(line.size());
+    for (const char c : line) low += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (low.find("time-of-flight") != std::string::npos ||
+        low.find("time of flight") != std::string::npos)
+        return "time-of-flight";
+    const auto first = low.find_first_not_of(" \t#'!;");
+    if (first == std::string::npos || first == 0) return {};
+    const std::string_view rest = std::string_view(low).substr(first);
+    if (rest.substr(0, 5) != "axis ") return {};
+    const std::string_view name = rest.substr(5, rest.find_first_of(" (", 5) - 5);
+    if (name == "d" || name == "q") return std::string(trim_right(line.substr(first + 5)));
+    return {};
+}
+
 ConversionStatus read_xy(Workspace& ws) {
     static const Layout kTitle("(A60)");
     PowderPattern& r = ws.record();
@@ -363,6 +384,16 @@ ConversionStatus read_xy(Workspace& ws) {
     in.backspace();
     int32_t lines = 0;
     std::string_view line;
+    // A header that names another x axis than 2theta: its first column is not
+    // read as angles.
+    auto other_axis = [&](std::string_view text) -> std::optional<ConversionStatus> {
+        const std::string axis = other_axis_stated(text);
+        if (axis.empty()) return std::nullopt;
+        r.lines_read = lines;
+        return ws.fail(ConversionStatus::not_available,
+                       where(in, lines) + " states an x axis of " + axis +
+                           "; x-y files are read with 2theta in the first column only");
+    };
     for (int32_t k = 0; k < choice.header_lines; ++k) {
         if (!in.next_line(line)) {
             r.lines_read = lines;
@@ -371,6 +402,7 @@ ConversionStatus read_xy(Workspace& ws) {
                                std::to_string(choice.header_lines) + " header lines");
         }
         ++lines;
+        if (const auto st = other_axis(line)) return *st;
     }
 
     ask_wavelengths(ws);
@@ -392,6 +424,8 @@ ConversionStatus read_xy(Workspace& ws) {
     while (in.next_line(line)) {
         ++lines;
         const Tokens t = split_values(line);
+        if (t.comment)
+            if (const auto st = other_axis(line)) return *st;
         if (t.comment || t.count == 0) continue;
         cut.data_line(t.count, lines);
         double values[3] = {0.0, 0.0, 0.0};
@@ -440,10 +474,11 @@ ConversionStatus read_xy(Workspace& ws) {
         const double start = r.two_theta_start;
         const double step = r.two_theta_step;
         if (const auto miss = first_off_grid(angles, decimals, start, step)) {
-            r.lines_read = line_of[miss->index];
-            return ws.fail(ConversionStatus::record_error,
-                           off_grid_reason(where(in, line_of[miss->index]), angles[miss->index],
-                                           miss->off, start, step));
+            // Kept as stated: the writers that hold each angle write them, the
+            // others refuse the record (or --resample puts it on a grid).
+            ws.warn(off_grid_note(where(in, line_of[miss->index]), angles[miss->index]));
+            r.angles = std::move(angles);
+            set_range_from_angles(r);
         }
     }
     return ConversionStatus::done;
@@ -505,6 +540,17 @@ AngleColumn angle_column(float start, float step, int32_t n) {
     return column(std::clamp(shortest_decimals(start), 3, 9));
 }
 
+// The decimals that print every value so that it reads back (3 to 9).
+int32_t column_decimals(const std::vector<float>& values) {
+    int32_t places = 3;
+    for (const float v : values) {
+        if (places == 9) break;
+        const int32_t d = decimals_to_read_back(v, places, 9);
+        places = d < 0 ? 9 : std::max(places, d);
+    }
+    return places;
+}
+
 // True when a title line would be read as data: it holds numbers only.
 bool title_reads_as_data(std::string_view title) {
     const Tokens t = split_values(title);
@@ -542,14 +588,28 @@ ConversionStatus write_xy(Workspace& ws) {
     const int32_t n = std::min(r.point_count, kPointCapacity);
     const double start = r.two_theta_start;
     const double step = r.two_theta_step;
-    const AngleColumn column =
-        n > 0 ? angle_column(r.two_theta_start, r.two_theta_step, n) : AngleColumn{};
+    // Angles stated one by one, or d or Q: each x printed with the decimals
+    // that read back as its value (at least three, at most nine).
+    const bool each = per_point_x(ws);
+    std::vector<float> xs;
+    if (each) {
+        xs.resize(static_cast<std::size_t>(std::max(n, 0)));
+        for (int32_t i = 0; i < n; ++i) xs[static_cast<std::size_t>(i)] = point_x(ws, i);
+        if (ws.pattern_options.axis != Axis::two_theta) {
+            const Axis axis = ws.pattern_options.axis;
+            out.append_line("# axis " + std::string(axis_label(axis)) + " (" +
+                            std::string(axis_unit(axis)) + ")");
+        }
+    }
+    const AngleColumn column = each    ? AngleColumn{column_decimals(xs), 0.0f, 0.0f}
+                               : n > 0 ? angle_column(r.two_theta_start, r.two_theta_step, n)
+                                       : AngleColumn{};
     const int32_t places = column.decimals;
-    if (n > 0 && column.start != r.two_theta_start)
+    if (!each && n > 0 && column.start != r.two_theta_start)
         ws.warn("x-y holds the angles as printed: 2theta start " +
                 shortest_decimal(r.two_theta_start) + " reads back as " +
                 shortest_decimal(column.start));
-    if (n > 1 && column.step != r.two_theta_step)
+    if (!each && n > 1 && column.step != r.two_theta_step)
         ws.warn("x-y holds the angles, not the step: step " + shortest_decimal(r.two_theta_step) +
                 " reads back as " + shortest_decimal(column.step));
     const int32_t angle_width = 4 + places;
@@ -558,7 +618,8 @@ ConversionStatus write_xy(Workspace& ws) {
     const float* const sigma = r.sigma.data();
     int32_t replaced = 0;  // stated sigmas of 0 written as computed ones
     for (int32_t i = 0; i < n; ++i) {
-        const double angle = start + static_cast<double>(i) * step;
+        const double angle =
+            each ? xs[static_cast<std::size_t>(i)] : start + static_cast<double>(i) * step;
         if (!(std::fabs(angle) <= kMax))
             return flush(), ws.fail(ConversionStatus::too_large,
                                     "2theta at point " + std::to_string(i + 1) +

@@ -32,6 +32,7 @@
 #include "core/decimals.h"
 #include "core/even_grid.h"
 #include "core/fields.h"
+#include "core/pattern_options.h"
 #include "core/prompts.h"
 #include "formats/codecs.h"
 
@@ -531,12 +532,13 @@ class GsasReader {
             ++i;
         }
         if (const auto miss = first_off_grid(angles, decimals, start_, step_)) {
+            // Each line states its angle: kept as stated.
             const int32_t at = line_numbers[miss->index];
-            r_.lines_read = at - 1;
-            return ws_.fail(
-                ConversionStatus::record_error,
-                off_grid_reason(file_ + ", line " + std::to_string(at), angles[miss->index] / 100.0,
-                                miss->off / 100.0, start_ / 100.0, step_ / 100.0));
+            ws_.warn(
+                off_grid_note(file_ + ", line " + std::to_string(at), angles[miss->index] / 100.0));
+            r_.angles.resize(angles.size());
+            for (std::size_t k = 0; k < angles.size(); ++k) r_.angles[k] = angles[k] / 100.0;
+            set_range_from_angles(r_);
         }
         return ConversionStatus::done;
     }

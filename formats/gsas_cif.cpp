@@ -19,6 +19,7 @@
 #include "core/codec_guard.h"
 #include "core/even_grid.h"
 #include "core/fields.h"
+#include "core/pattern_options.h"
 #include "core/point_count.h"
 #include "formats/codecs.h"
 #include "formats/gsas_cif.h"
@@ -735,7 +736,17 @@ class CifReader {
                 start = r_.two_theta_start;
                 step = r_.two_theta_step;
             }
-            if (const auto miss = first_off_grid(angles, decimals, start, step))
+            const auto miss = first_off_grid(angles, decimals, start, step);
+            if (miss && count == 0) {
+                // No range is stated, only the angles: kept as stated.
+                ws_.warn(off_grid_note(
+                    file_ + ", point " + std::to_string(miss->index + 1) + " of the intensity loop",
+                    angles[miss->index]));
+                r_.angles = angles;
+                set_range_from_angles(r_);
+                start = r_.two_theta_start;
+                step = r_.two_theta_step;
+            } else if (miss)
                 return ws_.fail(
                     ConversionStatus::record_error,
                     off_grid_reason(file_ + ", point " + std::to_string(miss->index + 1) +

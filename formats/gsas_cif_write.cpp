@@ -128,7 +128,10 @@ ConversionStatus write_powder_cif(Workspace& ws) {
     }
     // A descending scan has no range with a positive increment: the loop then
     // gives every angle.
-    const bool angles = n > 1 && r.two_theta_step < 0.0f;
+    // So does a scan whose angles are stated one by one, and an axis other than
+    // 2theta (d or Q), which the loop gives instead.
+    const bool angles = (n > 1 && r.two_theta_step < 0.0f) || per_point_x(ws);
+    const Axis axis = ws.pattern_options.axis;
     out.append_line("_pd_meas_number_of_points " + std::to_string(n));
     if (!angles) {
         out.append_line("_pd_meas_2theta_range_min " + float_text(r.two_theta_start));
@@ -147,14 +150,17 @@ ConversionStatus write_powder_cif(Workspace& ws) {
     const bool counts =
         std::all_of(y, y + n, [](float v) { return v >= 0.0f && v == std::floor(v); });
     out.append_line("loop_");
-    if (angles) out.append_line("_pd_meas_2theta_scan");
+    if (angles)
+        out.append_line(axis == Axis::d   ? "_pd_proc_d_spacing"
+                        : axis == Axis::q ? "_pd_proc_recip_len_Q"
+                                          : "_pd_meas_2theta_scan");
     out.append_line(counts ? "_pd_meas_counts_total" : "_pd_meas_intensity_total");
     WrittenSigma sigma(ws);
     std::string block;
     block.reserve(1 << 16);
     for (int32_t i = 0; i < n; ++i) {
         if (angles) {
-            block += float_text(point_angle(r, i));
+            block += float_text(point_x(ws, i));
             block += ' ';
         }
         append_with_su(block, y[i], sigma(i));

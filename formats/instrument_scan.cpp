@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/even_grid.h"
+#include "core/pattern_options.h"
 #include "core/prompts.h"
 
 namespace qelda {
@@ -55,11 +56,18 @@ ConversionStatus store_scan(Workspace& ws, const InstrumentScan& s, const std::s
         return ws.fail(ConversionStatus::record_error, where + " states no start angle");
     if (!std::isfinite(step))
         return ws.fail(ConversionStatus::record_error, where + " states no step or end angle");
+    bool stated_each = false;
     if (!s.angles.empty()) {
-        if (const auto miss = first_off_grid(s.angles, s.decimals, start, step))
-            return ws.fail(ConversionStatus::record_error,
-                           off_grid_reason(where + ", point " + std::to_string(miss->index + 1),
-                                           s.angles[miss->index], miss->off, start, step));
+        if (const auto miss = first_off_grid(s.angles, s.decimals, start, step)) {
+            // A stated step the angles do not follow contradicts them.
+            if (std::isfinite(s.step))
+                return ws.fail(ConversionStatus::record_error,
+                               off_grid_reason(where + ", point " + std::to_string(miss->index + 1),
+                                               s.angles[miss->index], miss->off, start, step));
+            ws.warn(off_grid_note(where + ", point " + std::to_string(miss->index + 1),
+                                  s.angles[miss->index]));
+            stated_each = true;
+        }
     }
 
     double scale = 1.0;
@@ -87,6 +95,10 @@ ConversionStatus store_scan(Workspace& ws, const InstrumentScan& s, const std::s
     r.two_theta_start = static_cast<float>(start);
     r.two_theta_step = static_cast<float>(step);
     r.two_theta_end = static_cast<float>(start + static_cast<double>(n - 1) * step);
+    if (stated_each) {
+        r.angles = s.angles;
+        set_range_from_angles(r);
+    }
     r.count_time = static_cast<float>(s.count_time);
     r.set_title(s.title);
     if (s.wavelengths) {

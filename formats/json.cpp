@@ -15,6 +15,7 @@
 #include "formats/codecs.h"
 #include "formats/json_text.h"
 #include "formats/registry.h"
+#include "formats/text_points.h"
 
 namespace qelda {
 
@@ -225,6 +226,22 @@ ConversionStatus write_json(Workspace& ws) {
         append_json_string(out, ws.warnings[i]);
     }
     out += ']';
+    // Angles stated one by one, or another axis: the x of every point.
+    if (per_point_x(ws)) {
+        const Axis axis = ws.pattern_options.axis;
+        if (axis != Axis::two_theta) {
+            out += ",\"axis\":";
+            append_json_string(out, axis_label(axis));
+            out += ",\"axis_unit\":";
+            append_json_string(out, axis_unit(axis));
+        }
+        out += axis == Axis::d ? ",\"d\":[" : axis == Axis::q ? ",\"q\":[" : ",\"two_theta\":[";
+        for (int32_t i = 0; i < n; ++i) {
+            if (i > 0) out += ',';
+            append_json_number(out, point_x(ws, i));
+        }
+        out += ']';
+    }
     append_json_array(out, "intensity", r.intensity, n);
     if (ws.has_sigma) append_json_array(out, "sigma", r.sigma, n);
     out += "}\n";

@@ -165,9 +165,7 @@ ConversionStatus write_nexus(Workspace& ws) {
     const auto n = static_cast<std::size_t>(std::min(r.point_count, kPointCapacity));
 
     std::vector<double> angles(n);
-    for (std::size_t i = 0; i < n; ++i)
-        angles[i] = static_cast<double>(r.two_theta_start) +
-                    static_cast<double>(i) * static_cast<double>(r.two_theta_step);
+    for (std::size_t i = 0; i < n; ++i) angles[i] = angle_at(r, static_cast<int32_t>(i));
     std::vector<float> errors(n);
     WrittenSigma sigma(ws);
     for (std::size_t i = 0; i < n; ++i) errors[i] = sigma(static_cast<int32_t>(i));

@@ -13,7 +13,7 @@ constexpr bool kWithHdf5 = QELDA_WITH_HDF5 != 0;
 
 constexpr std::array<FormatInfo, 23> kFormats{{
     {FormatId::ascii_xy, "Ascii x-y", "DAT", "Ascii .dat", "*.dat", "xy", ascii_xy_codec, true,
-     true, true},
+     true, true, false, true, true, true},
     {FormatId::gsas, "GSAS cw data", "GSA", "GSAS cw data", "*.gsa", "gsas", gsas_codec, true, true,
      true},
     {FormatId::stoe_raw, "Stoe raw", "RAW", "Stoe raw", "*.raw", "stoe-raw", stoe_raw_codec, true,
@@ -28,7 +28,7 @@ constexpr std::array<FormatInfo, 23> kFormats{{
     {FormatId::philips_udf, "Phillips udf", "UDF", "Phillips udf", "*.udf", "udf",
      philips_udf_codec, true, false, false},
     {FormatId::gsas_cif, "GSAS cif", "CIF", "GSAS cif", "*.cif", "cif", gsas_cif_codec, true, true,
-     true, true},
+     true, true, true, true, true},
     // Today's instrument files, read only.
     {FormatId::xrdml, "PANalytical xrdml", "XRD", "PANalytical xrdml", "*.xrdml", "xrdml",
      xrdml_codec, true, false, false},
@@ -42,11 +42,11 @@ constexpr std::array<FormatInfo, 23> kFormats{{
      rigaku_rasx_codec, true, false, false},
     // Written only.
     {FormatId::xye, "Ascii xye", "XYE", "Ascii xye", "*.xye", "xye", xye_codec, false, true, true,
-     true},
+     true, true, true, true},
     {FormatId::fxye, "GSAS fxye", "FXY", "GSAS fxye", "*.fxye", "fxye", fxye_codec, false, true,
-     true, true},
+     true, true, true, true},
     {FormatId::json, "JSON", "JSN", "JSON record", "*.json", "json", json_codec, false, true, true,
-     true},
+     true, true, true, true},
     // Older instruments' files, read only.
     {FormatId::philips_rd, "Philips rd", "RD ", "Philips rd", "*.rd *.sd", "philips-rd",
      philips_rd_codec, true, false, false},
@@ -58,7 +58,7 @@ constexpr std::array<FormatInfo, 23> kFormats{{
      false, false},
     {FormatId::csv, "CSV", "CSV", "CSV", "*.csv", "csv", csv_codec, true, false, false},
     {FormatId::nexus, "NeXus", "NXS", "NeXus", "*.nxs *.nx5 *.h5 *.hdf5", "nexus", nexus_codec,
-     true, true, true, true, kWithHdf5},
+     true, true, true, true, kWithHdf5, true},
 }};
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {

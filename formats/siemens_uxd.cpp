@@ -21,6 +21,7 @@
 #include "core/decimals.h"
 #include "core/even_grid.h"
 #include "core/fields.h"
+#include "core/pattern_options.h"
 #include "formats/codecs.h"
 
 namespace qelda {
@@ -648,11 +649,13 @@ class UxdReader {
                                     " rows of the range all stand at 2theta " +
                                     number_text(first_x));
             if (const auto miss = first_angle_off_grid(angles, decimals, first_x, step)) {
+                // Each row states its angle: kept as stated.
                 const int32_t at = line_numbers[miss->index];
-                r_.lines_read = at - 1;
-                return ws_.fail(ConversionStatus::record_error,
-                                off_grid_reason(file_ + ", line " + std::to_string(at),
-                                                angles[miss->index], miss->off, first_x, step));
+                ws_.warn(
+                    off_grid_note(file_ + ", line " + std::to_string(at), angles[miss->index]));
+                r_.angles.assign(angles.begin(), angles.end());
+                set_range_from_angles(r_);
+                return ConversionStatus::done;
             }
         }
         r_.two_theta_start = static_cast<float>(first_x);

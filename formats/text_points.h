@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/pattern_options.h"
 #include "core/workspace.h"
 
 namespace qelda {
@@ -25,10 +26,24 @@ float xy_step_read_back(float start, float end, int32_t points, int32_t end_deci
 // what its file states).
 std::string scan_description(const ScanInfo& scan);
 
-// Angle of point `i` (0-based) on the record's grid, in single precision.
+// Angle of point `i` (0-based), stated or on the record's grid, in single
+// precision.
 inline float point_angle(const PowderPattern& r, int32_t i) noexcept {
-    return static_cast<float>(static_cast<double>(r.two_theta_start) +
-                              static_cast<double>(i) * static_cast<double>(r.two_theta_step));
+    return static_cast<float>(angle_at(r, i));
+}
+
+// The x of point `i` on the axis asked for (--axis): 2theta, d or Q.
+inline float point_x(const Workspace& ws, int32_t i) noexcept {
+    const PowderPattern& r = ws.record();
+    const Axis axis = ws.pattern_options.axis;
+    if (axis == Axis::two_theta) return point_angle(r, i);
+    return static_cast<float>(axis_value(axis, angle_at(r, i), r.lambda1));
+}
+
+// True when the points are written one angle each rather than as start and
+// step: stated angles, or an axis other than 2theta.
+inline bool per_point_x(const Workspace& ws) noexcept {
+    return !ws.record().angles.empty() || ws.pattern_options.axis != Axis::two_theta;
 }
 
 // The uncertainties written: the file's where it gave one above 0, otherwise

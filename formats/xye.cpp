@@ -53,7 +53,13 @@ ConversionStatus write_xye(Workspace& ws) {
     }
     // One scan of several: what its file states of it.
     if (ws.options.all_scans) out.append_line(comment_line(scan_description(ws.scan)));
-    std::string axis = "# Scan axis 2theta (degrees); columns 2theta, I, sigma(I)";
+    const Axis x_axis = ws.pattern_options.axis;
+    std::string axis =
+        x_axis == Axis::two_theta
+            ? std::string("# Scan axis 2theta (degrees); columns 2theta, I, sigma(I)")
+            : "# axis " + std::string(axis_label(x_axis)) + " (" + std::string(axis_unit(x_axis)) +
+                  "); columns " + std::string(axis_label(x_axis)) + ", I, sigma(I)";
+    if (!r.angles.empty()) axis += "; angles as stated, not on one even grid";
     if (r.count_time > 0.0f) axis += "; count time " + float_text(r.count_time) + " s per step";
     out.append_line(axis);
 
@@ -64,7 +70,7 @@ ConversionStatus write_xye(Workspace& ws) {
     block.reserve(1 << 16);
     char line[3 * 32 + 8];
     for (int32_t i = 0; i < n; ++i) {
-        char* p = put_shortest(line, point_angle(r, i));
+        char* p = put_shortest(line, point_x(ws, i));
         *p++ = ' ';
         p = put_shortest(p, y[i]);
         *p++ = ' ';
@@ -81,7 +87,7 @@ ConversionStatus write_xye(Workspace& ws) {
     sigma.warn(ws, "xye");
     // Readers of xye take the angles, and derive the step from the first and
     // the last: say so where that is not the record's step.
-    if (n > 1) {
+    if (n > 1 && !per_point_x(ws)) {
         char text[32];
         const char* end = put_shortest(text, point_angle(r, n - 1));
         const float back = xy_step_read_back(point_angle(r, 0), point_angle(r, n - 1), n,

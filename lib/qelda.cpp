@@ -14,6 +14,7 @@
 #include "core/driver.h"
 #include "core/even_grid.h"
 #include "core/interaction.h"
+#include "core/pattern_options.h"
 #include "core/stated_values.h"
 #include "core/workspace.h"
 #include "formats/detect.h"
@@ -207,7 +208,10 @@ Pattern pattern_of(Workspace& ws, const ConversionResult& result, FormatId forma
     s.two_theta.resize(n);
     const double start = decimal_of(r.two_theta_start);
     const double step = decimal_of(r.two_theta_step);
-    for (std::size_t i = 0; i < n; ++i) s.two_theta[i] = start + static_cast<double>(i) * step;
+    if (r.angles.size() == n)
+        s.two_theta = r.angles;  // stated one by one, off an even grid
+    else
+        for (std::size_t i = 0; i < n; ++i) s.two_theta[i] = start + static_cast<double>(i) * step;
     const float* v = r.intensity.data();
     s.intensity.resize(n);
     for (std::size_t i = 0; i < n; ++i) s.intensity[i] = decimal_of(v[i]);
@@ -310,9 +314,6 @@ std::optional<Error> fill_record(Workspace& ws, const Pattern& p, const WriteOpt
     const double step = n > 1 ? (s.two_theta.back() - start) / static_cast<double>(n - 1) : 0.0;
     if (n > 1 && !(std::fabs(step) > 0))
         return invalid("the scan's first and last angles are the same");
-    if (const auto miss = first_off_grid(s.two_theta, {}, start, step))
-        return invalid(off_grid_reason("point " + std::to_string(miss->index + 1),
-                                       s.two_theta[miss->index], miss->off, start, step));
 
     PowderPattern& r = ws.record();
     r.max_points = kPointCapacity;
@@ -328,6 +329,13 @@ std::optional<Error> fill_record(Workspace& ws, const Pattern& p, const WriteOpt
     r.two_theta_start = static_cast<float>(start);
     r.two_theta_step = static_cast<float>(step);
     r.two_theta_end = static_cast<float>(s.two_theta.back());
+    // Angles off one even grid go with the record; writers that hold a start
+    // and a step only refuse it.
+    r.angles.clear();
+    if (first_off_grid(s.two_theta, {}, start, step)) {
+        r.angles = s.two_theta;
+        set_range_from_angles(r);
+    }
     r.count_time = static_cast<float>(s.count_time);
     float* v = r.intensity.data();
     for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<float>(s.intensity[i]);
@@ -377,7 +385,8 @@ WriteResult write_with(const Pattern& p, std::string_view format_text, const Wri
     session.output_format = f->id;
     session.input_ready = session.output_ready = true;
 
-    ConversionStatus st = f->codec(ws, CodecMode::write);
+    ConversionStatus st = check_writer_holds(ws, *f, p.source);
+    if (st == ConversionStatus::done) st = f->codec(ws, CodecMode::write);
     for (const std::string& w : ws.warnings) out.warnings.push_back(utf8_text(w));
     if (st == ConversionStatus::done) {
         if (take) *take = ws.output().content();
@@ -440,6 +449,8 @@ std::string_view status_name(Status status) noexcept {
             return "unknown_format";
         case Status::invalid_argument:
             return "invalid_argument";
+        case Status::uneven_grid:
+            return "uneven_grid";
     }
     return "unknown";
 }

@@ -143,31 +143,8 @@ TEST(AllScans, NamesAndTitles) {
     }
 }
 
-struct CliRun {
-    int status;
-    std::string out, err;
-};
-
-CliRun run_cli(std::vector<std::string> args) {
-    args.insert(args.begin(), "qelda-convert");
-    std::vector<const char*> argv;
-    for (const auto& a : args) argv.push_back(a.c_str());
-    std::FILE* in = std::tmpfile();
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    const int status = run_convert_cli(static_cast<int>(argv.size()), argv.data(), in, out, err);
-    std::fclose(in);
-    auto slurp = [](std::FILE* f) {
-        std::string s;
-        std::rewind(f);
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-        std::fclose(f);
-        return s;
-    };
-    return {status, slurp(out), slurp(err)};
-}
+using testing::CliRun;
+using testing::run_cli;
 
 // Three UXD ranges, the second a phi scan.
 const std::string kThreeRanges =

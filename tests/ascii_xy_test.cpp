@@ -158,17 +158,38 @@ TEST(XyRead, FailureReasons) {
          "input.dat, line 2: 1 value where 2 (2theta, intensity) are expected"},
         {"5.0 1\n5.1 2\n", "0", true,
          "input.dat, line 1: 2 values where 3 (2theta, intensity, sigma) are expected"},
-        // Half a step off, and an uneven grid whose last angle fits.
-        {"5.00 1\n5.10 1\n5.25 1\n5.30 1\n", "0", false,
-         "input.dat, line 3: 2theta 5.25 is off the even grid"},
-        {"1 1\n2 1\n4 1\n8 1\n16 1\n", "0", false,
-         "input.dat, line 2: 2theta 2 is off the even grid"},
     };
     for (const Case& c : cases) {
         Bench b;
         EXPECT_EQ(read_xy(b, c.content, c.header_lines, c.sigma), ConversionStatus::record_error)
             << c.reason;
         EXPECT_EQ(b.ws.failure_reason.substr(0, std::string(c.reason).size()), c.reason);
+    }
+}
+
+// Half a step off, and an uneven grid whose last angle fits: every angle kept
+// as stated, with a warning naming the first off the grid.
+TEST(XyRead, AnglesOffAnEvenGridKeptAsStated) {
+    struct Case {
+        std::string content;
+        std::vector<double> angles;
+        const char* said;
+    } const cases[] = {
+        {"5.00 1\n5.10 1\n5.25 1\n5.30 1\n",
+         {5.0, 5.1, 5.25, 5.3},
+         "input.dat, line 3: 2theta 5.25 is the first angle off one even grid"},
+        {"1 1\n2 1\n4 1\n8 1\n16 1\n",
+         {1, 2, 4, 8, 16},
+         "input.dat, line 2: 2theta 2 is the first angle off one even grid"},
+    };
+    for (const Case& c : cases) {
+        Bench b;
+        ASSERT_EQ(read_xy(b, c.content, "0", false), ConversionStatus::done) << c.said;
+        EXPECT_EQ(b.r().angles, c.angles);
+        EXPECT_EQ(b.r().point_count, static_cast<int32_t>(c.angles.size()));
+        EXPECT_FLOAT_EQ(b.r().two_theta_end, static_cast<float>(c.angles.back()));
+        ASSERT_EQ(b.ws.warnings.size(), 1u);
+        EXPECT_EQ(b.ws.warnings[0].rfind(c.said, 0), 0u) << b.ws.warnings[0];
     }
 }
 

@@ -325,8 +325,9 @@ INSTANTIATE_TEST_SUITE_P(
                     block("a", "",
                           "loop_\n\t_pd_meas_2theta_scan\n\t_pd_meas_intensity_total\n"
                           "10.00 5\n10.15 6\n10.20 7\n10.30 8\n"),
-                    1, ConversionStatus::record_error, 0, 0, 0, 0,
-                    "point 2 of the intensity loop: 2theta 10.15 is off the even grid"},
+                    1, ConversionStatus::done, 4, 5, 10.0f, 0.1f,
+                    "point 2 of the intensity loop: 2theta 10.15 is the first angle off one even "
+                    "grid; every angle is kept as stated"},
         VariantCase{"angle_column_off_the_range",
                     block("a", range("5.0", "5.2", "0.1"),
                           "loop_\n_pd_meas_2theta_scan\n_pd_meas_intensity_total\n"

@@ -187,7 +187,7 @@ TEST(Library, WriteRefusesWhatItCannotWriteAndLeavesTheFileAlone) {
         const char* phrase;
     };
     const Row rows[] = {
-        {"uneven grid", uneven, "xy", qa::Status::invalid_argument, "grid"},
+        {"uneven grid", uneven, "gsas", qa::Status::uneven_grid, "--resample"},
         {"angles fewer than counts", short_angles, "gsas", qa::Status::invalid_argument, "angles"},
         {"NaN intensity", nan, "uxd", qa::Status::invalid_argument, "point 2"},
         {"beyond float", huge, "dbw", qa::Status::invalid_argument, "point 2"},
@@ -206,6 +206,12 @@ TEST(Library, WriteRefusesWhatItCannotWriteAndLeavesTheFileAlone) {
         EXPECT_NE(w.error.reason.find(row.phrase), std::string::npos) << w.error.reason;
         EXPECT_EQ(read_file(target), "precious\n");
     }
+    // Formats that hold each angle take the uneven scan as it is.
+    const qa::WriteResult each = qa::write(uneven, "xye", (dir / "uneven.xye").string());
+    ASSERT_TRUE(each.ok()) << each.error.reason;
+    const qa::ReadResult back = qa::read((dir / "uneven.xye").string());
+    ASSERT_TRUE(back.ok()) << back.error.reason;
+    EXPECT_EQ(back.pattern.scans[0].two_theta, (std::vector<double>{10, 10.02, 10.1}));
     const qa::WriteResult w = qa::write(quartz, "xy", (dir / "no/such/folder.dat").string());
     EXPECT_EQ(w.error.status, qa::Status::open_failed);
     EXPECT_FALSE(fs::exists(dir / "no"));

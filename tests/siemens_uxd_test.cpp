@@ -286,7 +286,8 @@ INSTANTIATE_TEST_SUITE_P(
                  0.0f, 7.5f},
         DataCase{"rows_one_column", "_2THETACOUNTS\r\n 100\r\n 200\r\n", CS::record_error},
         DataCase{"rows_uneven_angles",
-                 "_2THETACOUNTS\r\n 10.0 1\r\n 10.1 1\r\n 10.2 1\r\n 10.9 1\r\n", CS::record_error},
+                 "_2THETACOUNTS\r\n 10.0 1\r\n 10.1 1\r\n 10.2 1\r\n 10.9 2\r\n", CS::done, 4, 1.0f,
+                 2.0f, 10.0f, 0.3f, 10.9f},
         DataCase{"rows_equal_angles", "_2THETACOUNTS\r\n 10.0 1\r\n 10.0 1\r\n",
                  CS::record_error}));
 
@@ -364,8 +365,8 @@ INSTANTIATE_TEST_SUITE_P(
                   ConversionStatus::not_available, 0, 0, "no _STEPTIME"},
         RangeCase{"rows_half_a_step_off",
                   uxd_range("'COUPLED'", "_2THETACOUNTS\r\n10.00 1\r\n10.03 2\r\n10.04 3\r\n"), 1,
-                  false, ConversionStatus::record_error, 0, 0,
-                  "line 7: 2theta 10.03 is off the even grid"},
+                  false, ConversionStatus::done, 3, 1,
+                  "line 7: 2theta 10.03 is the first angle off one even grid"},
         RangeCase{"counts_fewer_than_announced",
                   uxd_range("'COUPLED'", "_STEPCOUNT=4\r\n_COUNTS\r\n 10 20 30\r\n") +
                       uxd_range("'COUPLED'", kThreeCounts),

@@ -2,9 +2,12 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#include "app/convert_cli.h"
 
 namespace qelda::testing {
 
@@ -86,6 +89,29 @@ void fill_scan(PowderPattern& r, int32_t n, float start, float step, float base)
     r.two_theta_end = static_cast<float>(start + static_cast<double>(n - 1) * step);
     for (int32_t i = 1; i <= n && i <= kPointCapacity; ++i)
         r.intensity(i) = base + static_cast<float>(i % 97);
+}
+
+CliRun run_cli(std::vector<std::string> args, std::string_view stdin_bytes) {
+    args.insert(args.begin(), "qelda-convert");
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    std::FILE* in = std::tmpfile();
+    if (!stdin_bytes.empty()) std::fwrite(stdin_bytes.data(), 1, stdin_bytes.size(), in);
+    std::rewind(in);
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const int status = run_convert_cli(static_cast<int>(argv.size()), argv.data(), in, out, err);
+    std::fclose(in);
+    auto slurp = [](std::FILE* f) {
+        std::string s;
+        std::rewind(f);
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+        std::fclose(f);
+        return s;
+    };
+    return {status, slurp(out), slurp(err)};
 }
 
 }  // namespace qelda::testing

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/driver.h"
@@ -81,5 +82,13 @@ std::vector<std::string> lines_of(const std::string& text);
 
 // Fills the record with a simple scan: n points from start by step.
 void fill_scan(PowderPattern& r, int32_t n, float start, float step, float base = 100.0f);
+
+// What qelda-convert, run in this process on `args` (without the program's
+// name) and `stdin_bytes`, returned and printed.
+struct CliRun {
+    int status;
+    std::string out, err;
+};
+CliRun run_cli(std::vector<std::string> args, std::string_view stdin_bytes = {});
 
 }  // namespace qelda::testing

@@ -52,15 +52,16 @@ struct Pattern {
 // library's own.
 enum class Status : int32_t {
     done = 0,
-    record_error = 2,      // a record could not be read, or the output not written
-    too_many_points = 3,   // more points than a record holds (100000)
-    premature_end = 4,     // the input ended before its data were complete
-    not_available = 5,     // format or variant not available
-    too_large = 6,         // the dataset does not fit the output format
-    aborted = 7,           // a statement failed; the message is its report
-    open_failed = 8,       // the input could not be opened, or the output not created
-    unknown_format = 9,    // the format could not be told, or no such format
-    invalid_argument = 10  // an option or the pattern handed in is not usable
+    record_error = 2,       // a record could not be read, or the output not written
+    too_many_points = 3,    // more points than a record holds (100000)
+    premature_end = 4,      // the input ended before its data were complete
+    not_available = 5,      // format or variant not available
+    too_large = 6,          // the dataset does not fit the output format
+    aborted = 7,            // a statement failed; the message is its report
+    open_failed = 8,        // the input could not be opened, or the output not created
+    unknown_format = 9,     // the format could not be told, or no such format
+    invalid_argument = 10,  // an option or the pattern handed in is not usable
+    uneven_grid = 11        // the output format holds start and step only, the pattern each angle
 };
 
 // The name of a status ("premature_end").
@@ -121,7 +122,9 @@ struct WriteResult {
 
 // Writes a scan of `pattern` in `format` (short name, list text or number)
 // to `path`. The file is replaced only when the whole output was written; a
-// failed write leaves it as it was. The scan must lie on an even grid.
+// failed write leaves it as it was. A scan whose angles do not lie on one even
+// grid goes to the formats that hold each angle (xy, xye, fxye, cif, json,
+// nexus); the others refuse it with Status::uneven_grid.
 QELDA_API WriteResult write(const Pattern& pattern, std::string_view format,
                             const std::string& path, const WriteOptions& options = {});
 // The same, into memory.

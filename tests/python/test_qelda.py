@@ -139,7 +139,7 @@ def test_write_reads_back_and_refuses_what_it_cannot_write(tmp_path):
     kept = tmp_path / "kept.dat"
     kept.write_bytes(b"precious")
     for bad, fmt, status in [
-        (qelda.pattern([10, 10.5, 12], [1, 2, 3]), "xy", "invalid_argument"),
+        (qelda.pattern([10, 10.5, 12], [1, 2, 3]), "gsas", "uneven_grid"),
         (qelda.pattern([10, 10.5, 11], [1, np.nan, 3]), "xy", "invalid_argument"),
         (made, "ard", "not_available"),
         (made, "png", "unknown_format"),
@@ -150,6 +150,9 @@ def test_write_reads_back_and_refuses_what_it_cannot_write(tmp_path):
         assert kept.read_bytes() == b"precious"
     with pytest.raises(qelda.WriteError):
         qelda.write(made, tmp_path / "no-format.zzz")
+    # Formats that hold each angle take an uneven scan as it is.
+    qelda.write(qelda.pattern([10, 10.5, 12], [1, 2, 3]), tmp_path / "uneven.xye")
+    assert list(qelda.read(tmp_path / "uneven.xye").two_theta) == [10, 10.5, 12]
 
 
 def test_detect_and_formats():
