@@ -89,6 +89,13 @@ void PlotTest::the_plot_gets_the_records_points() {
         QCOMPARE(points[i].y(), double(counts[i]));
     }
     QCOMPARE(x_axis(plot)->titleText(), QString::fromUtf8("2θ (°)"));
+    // Angles off one even grid are drawn where the file states them.
+    r.angles = {10.0, 10.25, 11.0, 13.5};
+    const auto uneven = make_dataset_dialog(r);
+    const QList<QPointF> stated = plot_of(uneven.get())->series()->points();
+    QCOMPARE(stated.size(), 4);
+    for (int i = 0; i < 4; ++i) QCOMPARE(stated[i].x(), r.angles[static_cast<std::size_t>(i)]);
+    QCOMPARE(x_axis(plot_of(uneven.get()))->max(), 13.5);
 }
 
 void PlotTest::zoom_log_scale_and_reset() {
