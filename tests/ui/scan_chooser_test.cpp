@@ -9,7 +9,10 @@
 #include <QMessageBox>
 #include <QTest>
 
+#include "core/codec_guard.h"
 #include "core/driver.h"
+#include "core/prompts.h"
+#include "core/record_io.h"
 #include "formats/registry.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/main_dialog.h"
@@ -63,6 +66,34 @@ QByteArray converted_alone(const QString& input, FormatId format, int scan, cons
     return contents(out);
 }
 
+// A file of three scans that states no wavelength: the reader asks for it.
+// Scan N is two points from 10N degrees; the writer writes the start and the
+// wavelength.
+ConversionStatus asking_scans_codec(Workspace& ws, CodecMode mode) noexcept {
+    return guard_codec(ws, [&] {
+        static const Layout kOut("(2F10.4)");
+        PowderPattern& r = ws.record();
+        if (mode == CodecMode::write) {
+            write_record(ws.output(), kOut, {r.two_theta_start, r.lambda1});
+            return ConversionStatus::done;
+        }
+        ask_wavelengths(ws);
+        const int32_t n = std::max(ws.options.scan, 1);
+        ws.scan.count = 3;
+        ws.scan.number = n;
+        r.point_count = 2;
+        r.intensity(1) = r.intensity(2) = 5.0f;
+        r.two_theta_start = 10.0f * static_cast<float>(n);
+        r.two_theta_step = 1.0f;
+        r.two_theta_end = r.two_theta_start + 1.0f;
+        return ConversionStatus::done;
+    });
+}
+
+const FormatInfo kAskingTable[] = {
+    {FormatId::ascii_xy, "Ascii x-y", "DAT", "", "", "xy", asking_scans_codec, true, true, true},
+};
+
 }  // namespace
 
 class ScanChooserTest : public QObject {
@@ -74,6 +105,7 @@ class ScanChooserTest : public QObject {
     void the_chosen_scan_is_converted_data();
     void the_chosen_scan_is_converted();
     void a_file_of_one_scan_has_no_chooser();
+    void the_prompts_are_not_asked_again_for_another_scan();
 };
 
 void ScanChooserTest::each_scan_is_described_data() {
@@ -243,6 +275,43 @@ void ScanChooserTest::a_file_of_one_scan_has_no_chooser() {
     click(main.dialog(), id::convert);
     QVERIFY(script.all_ran());
     QVERIFY(!chooser);
+}
+
+void ScanChooserTest::the_prompts_are_not_asked_again_for_another_scan() {
+    Scratch dir;
+    QVERIFY(dir.valid());
+    const QString input = dir.write("series.dat", "three scans\n");
+    const QString out = dir.path("res.dat");
+    WindowInteraction ui;
+    Workspace ws(ui);
+    MainDialog main(ws, ui);
+    QVERIFY(main.build());
+    main.set_conversion_table(kAskingTable);
+    main.drop_input(to_path(input));
+    {
+        ModalScript script;
+        script.on(kOutputChooserName,
+                  [&](QDialog* d) { choose_file(qobject_cast<QFileDialog*>(d), out); });
+        click(main.dialog(), id::output_select);
+    }
+    ModalScript script;
+    script.on("dialog105", [&](QDialog* d) {
+        qelda::ui::testing::type_into(d, id::alpha1_box, "0.7093");
+        click(d, id::ok);
+    });
+    script.on("dialog102", [&](QDialog* d) {
+        auto* box = d->findChild<QComboBox*>(QStringLiteral("scan"));
+        QVERIFY(box != nullptr);
+        box->setCurrentIndex(2);
+        emit box->activated(2);
+    });
+    script.on("dialog102", [&](QDialog* d) { click(d, id::ok); });
+    script.on("dialog104", [&](QDialog* d) { click(d, id::ok); });
+    click(main.dialog(), id::convert);
+    QVERIFY(script.all_ran());
+    QCOMPARE(script.seen(), (QStringList{"dialog105", "dialog102", "dialog102", "dialog104"}));
+    // Scan 3, at the wavelength typed for scan 1.
+    QCOMPARE(contents(out), QByteArray("   30.0000    0.7093\r\n"));
 }
 
 QTEST_MAIN(ScanChooserTest)
