@@ -103,10 +103,9 @@ ConversionStatus resample(Workspace& ws, std::string_view file, double asked) {
     double step = asked;
     if (step == 0.0) {
         std::vector<double> sorted = steps;
-        std::nth_element(sorted.begin(),
-                         sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2),
-                         sorted.end());
-        step = sorted[sorted.size() / 2];
+        std::sort(sorted.begin(), sorted.end());
+        const std::size_t half = sorted.size() / 2;
+        step = sorted.size() % 2 == 1 ? sorted[half] : (sorted[half - 1] + sorted[half]) / 2.0;
     }
     const double span = (x.back() - x.front()) * direction;
     const double count = std::floor(span / step * (1.0 + 1e-12) + 1e-9) + 1.0;

@@ -9,8 +9,9 @@
 //                 148 u32 nonzero when another range follows
 // Version 2 ("RAW2"): a 256-byte file header (4 u16 ranges, 190/194 f32
 // K-alpha1/2, 198 f32 alpha2/alpha1 ratio), then ranges of a header (0 u16 its
-// length, 2 u16 points, 8 f32 step time, 12 f32 step, 16 f32 2theta start) and
-// the counts. Neither version states the scan axis.
+// length, 2 u16 points, 8 f32 step time, 12 f32 step, 16 f32 2theta start, 46
+// u16 temperature in kelvin, 65535 when none) and the counts. Neither version
+// states the scan axis.
 // Version 3 ("RAW1.01"): a 712-byte file header, then one block per range: a
 // 304-byte range header, its supplementary records, and its counts.
 //   file header   12 u32 ranges, 326 sample id (60 chars), 624/632 f64 K-alpha1
@@ -18,7 +19,8 @@
 //   range header  0 u32 header length (304), 4 u32 points, 8/16/24/32 f64
 //                 theta/2theta/chi/phi start, 40/48/56 f64 x/y/z start, 144/152/160
 //                 f64 aux1-3 start, 176 f64 step, 192 f32 step time, 196 u32 scan
-//                 type, 240 f64 wavelength used, 252 u32 bytes per data record,
+//                 type, 212 f32 temperature in kelvin (-1 when none), 240 f64
+//                 wavelength used, 252 u32 bytes per data record,
 //                 256 u32 length of the supplementary records
 // Version 4 ("RAW4.00"): from byte 61 a chain of segments (u32 type, u32 length
 // including these 8 bytes): 10 a named text (name at +12, 24 chars; value from
@@ -93,7 +95,8 @@ struct Range {
     double step = 0.0;
     uint32_t points = 0;
     float step_time = 0.0f;
-    double used_lambda = 0.0;  // the wavelength the range was measured with
+    double used_lambda = 0.0;           // the wavelength the range was measured with
+    std::optional<double> temperature;  // kelvin, where the range states one
     std::size_t data_at = 0;
     // Versions 1 and 2 keep these with each range.
     std::string title;
@@ -274,6 +277,7 @@ class RawReader {
         ws_.scan.number = r.number;
         ws_.scan.count = ranges_;
         ws_.scan.axis = r.axis;
+        ws_.scan.temperature = r.temperature;
         if (ranges_ > 1 && !ws_.options.all_scans)
             ws_.warn(file_ + " holds " + std::to_string(ranges_) + " ranges; range " +
                      std::to_string(r.number) + " converted");
@@ -383,6 +387,9 @@ class RawReader {
             r.step_time = b.f32(at + 8);
             r.step = b.f32(at + 12);
             r.start = b.f32(at + 16);
+            // 65535 (and 0) where no temperature was recorded.
+            if (const uint32_t kelvin = b.u16(at + 46); kelvin > 0 && kelvin < 65535)
+                r.temperature = kelvin;
             if (!b.has(at, length)) {
                 stop = cut_short(at, "the header of " + which);
                 break;
@@ -428,6 +435,9 @@ class RawReader {
         r.step = b.f64(at + 176);
         r.step_time = b.f32(at + 192);
         r.used_lambda = b.f64(at + 240);
+        // -1 where no temperature was recorded.
+        if (const float kelvin = b.f32(at + 212); kelvin > 0.0f && kelvin < 10000.0f)
+            r.temperature = kelvin;
         const uint32_t type = b.u32(at + 196);
         const V3Type* known = nullptr;
         for (const auto& t : kV3Types)

@@ -237,6 +237,16 @@ ReadResult read_with(const ReadOptions& options, const std::string& name, Open o
     ScriptedInteraction ui(std::move(answers));
     Workspace ws(ui);
     ws.options = read_options;
+    if (options.to_wavelength && !(*options.to_wavelength > 0.0 && *options.to_wavelength < 10.0)) {
+        out.error = invalid("to_wavelength: a wavelength above 0 and below 10 angstrom is needed");
+        return out;
+    }
+    if (options.resample && !(*options.resample >= 0.0 && *options.resample <= 180.0)) {
+        out.error = invalid("resample: a step from 0 (the median step) to 180 degrees is needed");
+        return out;
+    }
+    ws.pattern_options.to_wavelength = options.to_wavelength;
+    ws.pattern_options.resample_step = options.resample;
 
     FormatId format = FormatId::none;
     if (!options.format.empty()) {
@@ -368,6 +378,12 @@ WriteResult write_with(const Pattern& p, std::string_view format_text, const Wri
     answers.slit_correction = o.slit_correction;
     ScriptedInteraction ui(std::move(answers));
     Workspace ws(ui);
+    const auto axis = axis_named(o.axis);
+    if (!axis) {
+        out.error = invalid("axis '" + o.axis + "': 2theta, d or q is needed");
+        return out;
+    }
+    ws.pattern_options.axis = *axis;
     if (auto e = fill_record(ws, p, o, out.warnings)) {
         out.error = std::move(*e);
         return out;

@@ -146,7 +146,9 @@ PYBIND11_MODULE(_qelda, m) {
         .def_readwrite("read_sigma", &qa::ReadOptions::read_sigma)
         .def_readwrite("override_wavelengths", &qa::ReadOptions::override_wavelengths)
         .def_readwrite("override_title", &qa::ReadOptions::override_title)
-        .def_readwrite("override_count_time", &qa::ReadOptions::override_count_time);
+        .def_readwrite("override_count_time", &qa::ReadOptions::override_count_time)
+        .def_readwrite("to_wavelength", &qa::ReadOptions::to_wavelength)
+        .def_readwrite("resample", &qa::ReadOptions::resample);
 
     py::class_<qa::WriteOptions>(m, "WriteOptions")
         .def(py::init<>())
@@ -154,7 +156,8 @@ PYBIND11_MODULE(_qelda, m) {
         .def_readwrite("write_sigma", &qa::WriteOptions::write_sigma)
         .def_readwrite("slit_correction", &qa::WriteOptions::slit_correction)
         .def_readwrite("sync", &qa::WriteOptions::sync)
-        .def_readwrite("scan", &qa::WriteOptions::scan);
+        .def_readwrite("scan", &qa::WriteOptions::scan)
+        .def_readwrite("axis", &qa::WriteOptions::axis);
 
     // Each returns (pattern or None, error tuple or None); the package raises.
     m.def("read_path", [](const std::string& path, const qa::ReadOptions& options) {

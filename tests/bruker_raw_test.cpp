@@ -153,6 +153,7 @@ struct BuiltRange {
     const char* v4_type;  // scan type text of version 4
     double start;         // of the scanned axis
     std::vector<float> counts;
+    float temperature = -1.0f;  // kelvin, version 3; -1: none recorded
 };
 
 struct Tube {
@@ -168,6 +169,7 @@ std::string v3_file(const std::vector<BuiltRange>& ranges, Tube t = {}) {
         Buf h(304);
         h.u32(0, 304).u32(4, r.counts.size()).f64(16, r.v3_type == 5 ? 99.0 : r.start);
         h.f64(32, r.start).f64(176, 0.05).f32(192, 2.0f).u32(196, r.v3_type).u32(252, 4);
+        h.f32(212, r.temperature);
         f.append(h, r.counts);
     }
     return f.s;
@@ -327,10 +329,34 @@ std::string v2_file() {
     for (int i = 0; i < 2; ++i) {
         Buf h(64);
         h.u32(0, 64 | ((i == 0 ? 4 : 3) << 16)).f32(8, 1.5f).f32(12, i == 0 ? 0.05f : 0.1f);
-        h.f32(16, 10.0f * (i + 1));
+        h.f32(16, 10.0f * (i + 1)).u32(46, i == 0 ? 65535 : 298);  // kelvin; 65535: none
         f.append(h, i == 0 ? std::vector<float>{1, 2, 3, 4} : std::vector<float>{5, 6, 7});
     }
     return f.s;
+}
+
+// Each range's temperature, where versions 2 and 3 record one, goes with its scan.
+TEST(BrukerRaw, RangeTemperatures) {
+    const std::vector<BuiltRange> series = {{0, "", 20.0, {1, 2}, -1.0f},
+                                            {0, "", 20.0, {3, 4}, 313.5f}};
+    const struct {
+        std::string content;
+        int32_t scan;
+        std::optional<double> kelvin;
+    } cases[] = {
+        {v3_file(series), 1, std::nullopt},
+        {v3_file(series), 2, 313.5},
+        {v2_file(), 1, std::nullopt},
+        {v2_file(), 2, 298},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content.substr(0, 4) + ", range " + std::to_string(c.scan));
+        Bench b;
+        b.ws.options.scan = c.scan;
+        ASSERT_EQ(b.read(bruker_raw_codec, c.content, "series.raw"), ConversionStatus::done)
+            << b.ws.failure_reason;
+        EXPECT_EQ(b.ws.scan.temperature, c.kelvin);
+    }
 }
 
 TEST(BrukerRaw, VersionsOneAndTwoReadAsXyconvReadsThem) {

@@ -119,14 +119,13 @@ void PatternPlot::set_pattern(const PowderPattern& record) {
     double step = record.two_theta_step;
     if (!std::isfinite(start)) start = 0;
     if (!std::isfinite(step) || n < 2) step = 0;
-    // The angles as the file states them where they are off one even grid.
-    if (record.angles.size() == y_.size() && !y_.empty()) {
+    two_theta_.resize(y_.size());
+    // Angles stated off one even grid are drawn where they stand.
+    if (record.angles.size() == two_theta_.size())
         two_theta_ = record.angles;
-    } else {
-        two_theta_.resize(y_.size());
+    else
         for (std::size_t i = 0; i < two_theta_.size(); ++i)
             two_theta_[i] = start + step * static_cast<double>(i);
-    }
     lambda_ = std::isfinite(record.lambda1) ? record.lambda1 : 0.0;
     if (!axis_available(axis_)) axis_ = Axis::two_theta;
     y_min_ = 0;

@@ -37,10 +37,10 @@ QString description(const Workspace& ws) {
     QStringList parts;
     QString range;
     if (!ws.scan.axis.empty()) range = from_bytes(ws.scan.axis) + QLatin1Char(' ');
-    const bool stated = !r.angles.empty();
-    const double start = stated ? r.angles.front() : r.two_theta_start;
-    const double end = stated ? r.angles.back()
-                              : start + static_cast<double>(r.two_theta_step) * (r.point_count - 1);
+    const double start = r.two_theta_start;
+    const double end = r.angles.empty()
+                           ? start + static_cast<double>(r.two_theta_step) * (r.point_count - 1)
+                           : r.angles.back();
     if (std::isfinite(start) && std::isfinite(end))
         range += QStringLiteral("%1\u2013%2\u00b0").arg(short_number(start), short_number(end));
     parts << range.trimmed();

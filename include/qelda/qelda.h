@@ -95,6 +95,11 @@ struct ReadOptions {
     std::optional<std::array<double, 3>> override_wavelengths;
     std::optional<std::string> override_title;
     std::optional<double> override_count_time;
+    // Done to the scan after the read, each with a warning: re-expressed at
+    // this wavelength (angstrom) at equal d, then put on an even grid of this
+    // step (degrees; 0: the scan's median step) by linear interpolation.
+    std::optional<double> to_wavelength;
+    std::optional<double> resample;
 };
 
 struct ReadResult {
@@ -112,6 +117,9 @@ struct WriteOptions {
     bool slit_correction = false;  // GSAS: renormalise variable-slit data
     bool sync = false;             // flush the file and its folder to the disk
     int32_t scan = 1;              // which scan of the pattern is written (1-based)
+    // The x axis of xy, xye, cif and json output: "2theta", "d" (angstrom) or
+    // "q" (1/angstrom), from the pattern's lambda1.
+    std::string axis = "2theta";
 };
 
 struct WriteResult {

@@ -74,7 +74,9 @@ def read(source: Source, *, format: Optional[str] = None, name: Optional[str] = 
          count_time: Optional[float] = None, header_lines: Optional[int] = None,
          read_sigma: bool = False, override_wavelengths: Optional[Sequence[float]] = None,
          override_title: Optional[str] = None,
-         override_count_time: Optional[float] = None) -> Pattern:
+         override_count_time: Optional[float] = None,
+         to_wavelength: Optional[float] = None,
+         resample: Union[float, str, None] = None) -> Pattern:
     """Reads a scan from a file (a path) or from its bytes.
 
     The format is told as qelda-convert tells it (extension, then content),
@@ -82,7 +84,11 @@ def read(source: Source, *, format: Optional[str] = None, name: Optional[str] = 
     answer what the programs would ask: `wavelengths` (alpha1, alpha2, ratio)
     for formats that hold none, `title`, `count_time`, `header_lines` and
     `read_sigma` for x-y files, `scan` for files that hold several. The
-    `override_` ones replace what the file states, with a warning."""
+    `override_` ones replace what the file states, with a warning.
+    `to_wavelength` re-expresses the scan at that wavelength at equal d;
+    `resample` puts it on an even grid of that step ("auto": the median step)
+    by linear interpolation. A scan whose angles are stated off one even grid
+    keeps them in `two_theta`."""
     options = _qelda.ReadOptions()
     options.format = format or ""
     options.name = name or ""
@@ -97,6 +103,8 @@ def read(source: Source, *, format: Optional[str] = None, name: Optional[str] = 
     options.count_time = count_time
     options.header_lines = header_lines
     options.read_sigma = read_sigma
+    options.to_wavelength = to_wavelength
+    options.resample = 0.0 if resample == "auto" else resample
     if isinstance(source, (bytes, bytearray, memoryview)):
         result, error = _qelda.read_bytes(bytes(source), options)
     else:
@@ -107,22 +115,24 @@ def read(source: Source, *, format: Optional[str] = None, name: Optional[str] = 
 
 
 def _write_options(write_title: bool, write_sigma: bool, slit_correction: bool, sync: bool,
-                   scan: int) -> "_qelda.WriteOptions":
+                   scan: int, axis: str = "2theta") -> "_qelda.WriteOptions":
     options = _qelda.WriteOptions()
     options.write_title = write_title
     options.write_sigma = write_sigma
     options.slit_correction = slit_correction
     options.sync = sync
     options.scan = scan
+    options.axis = axis
     return options
 
 
 def write(pattern: Pattern, path: Union[str, "os.PathLike[str]"], format: Optional[str] = None,
           *, write_title: bool = True, write_sigma: bool = False, slit_correction: bool = False,
-          sync: bool = False, scan: int = 1) -> List[str]:
+          sync: bool = False, scan: int = 1, axis: str = "2theta") -> List[str]:
     """Writes a scan of `pattern` to `path`, in `format` or the one its
     extension names. The file is replaced only by a complete output. Returns
-    the warnings of the write."""
+    the warnings of the write. `axis` ("2theta", "d" or "q") is the x of xy,
+    xye, cif and json output."""
     path = os.fspath(path)
     if format is None:
         format = _qelda.output_format_of_name(path)
@@ -130,17 +140,18 @@ def write(pattern: Pattern, path: Union[str, "os.PathLike[str]"], format: Option
             raise WriteError("unknown_format", 9, "UNKNOWN FORMAT",
                              f"cannot tell an output format from '{path}'; give format=")
     warnings, error = _qelda.write_path(
-        pattern, format, path, _write_options(write_title, write_sigma, slit_correction, sync, scan))
+        pattern, format, path, _write_options(write_title, write_sigma, slit_correction, sync, scan, axis))
     if error is not None:
         raise WriteError(*error)
     return list(warnings)
 
 
 def write_bytes(pattern: Pattern, format: str, *, write_title: bool = True,
-                write_sigma: bool = False, slit_correction: bool = False, scan: int = 1) -> bytes:
+                write_sigma: bool = False, slit_correction: bool = False, scan: int = 1,
+                axis: str = "2theta") -> bytes:
     """The bytes `write` would put into a file."""
     data, _warnings, error = _qelda.write_bytes(
-        pattern, format, _write_options(write_title, write_sigma, slit_correction, False, scan))
+        pattern, format, _write_options(write_title, write_sigma, slit_correction, False, scan, axis))
     if error is not None:
         raise WriteError(*error)
     return data

@@ -153,6 +153,15 @@ def test_write_reads_back_and_refuses_what_it_cannot_write(tmp_path):
     # Formats that hold each angle take an uneven scan as it is.
     qelda.write(qelda.pattern([10, 10.5, 12], [1, 2, 3]), tmp_path / "uneven.xye")
     assert list(qelda.read(tmp_path / "uneven.xye").two_theta) == [10, 10.5, 12]
+    even = qelda.read(tmp_path / "uneven.xye", resample="auto")
+    assert list(even.two_theta) == [10, 11, 12]  # the median of steps 0.5 and 1.5
+    np.testing.assert_allclose(even.intensity, [1, 2 + 1 / 3, 3], rtol=1e-6)
+    assert any("resampled" in w for w in even.warnings)
+    cu = qelda.pattern([30, 90], [5, 6], wavelengths=(1.5406, 0, 0))
+    text = qelda.write_bytes(cu, "xy", axis="d").decode()
+    assert "# axis d" in text and "2.976" in text
+    mo = qelda.read(qelda.write_bytes(cu, "xye"), name="cu.xye", to_wavelength=0.7093)
+    assert abs(mo.two_theta[0] - 13.6874363) < 1e-4 and abs(mo.lambda1 - 0.7093) < 1e-6
 
 
 def test_detect_and_formats():
