@@ -70,6 +70,7 @@ std::string number_text(float v) {
 // the comma before it. Fixed columns would cut values written with more digits
 // ("ScanStepSize,    0.025,/" read from columns 14-21 gives 0.02).
 std::string value_from(const std::string& work, std::size_t first) {
+    if (first == 0) return {};
     std::string text = work.size() >= first ? work.substr(first - 1) : std::string();
     text.erase(std::min(text.find('/'), text.size()));
     text.erase(text.find_last_not_of(' ') == std::string::npos ? 0
@@ -98,7 +99,7 @@ void header_value(Workspace& ws, const std::string& text, const Layout& layout, 
 // keyword's comma, up to the "/", split at the commas. Both must be there.
 bool angle_range(Workspace& ws, const std::string& work, std::size_t keyword, float& start,
                  float& end, int32_t line) {
-    static const Layout kValue("(F60.3)");
+    static const Layout kValue("(F60.0)");  // whole numbers as written
     std::string text = work.substr(keyword);
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos) return false;
@@ -189,11 +190,24 @@ ConversionStatus read_count_line(Workspace& ws, float* dest, int32_t n, int32_t 
     return ConversionStatus::done;
 }
 
+// The column after the comma that follows `keyword` ("ScanStepTime,12.5" gives
+// the column of "1"); `fixed` when the keyword has no comma after it. A value
+// read from a fixed column would lose its first digit where the file puts none
+// of the usual blanks after the comma.
+std::size_t column_after_comma(const std::string& work, std::string_view keyword,
+                               std::size_t fixed) {
+    const std::size_t at = work.find(keyword);
+    if (at == std::string::npos) return fixed;
+    const std::size_t comma = work.find_first_not_of(' ', at + keyword.size());
+    if (comma == std::string::npos || work[comma] != ',') return fixed;
+    return comma + 2;  // 1-based column after the comma
+}
+
 ConversionStatus read_udf(Workspace& ws) {
     static const Layout kLine("(A60)");
-    static const Layout kStepAfterComma("(F60.3)");
-    static const Layout kShortValue("(F60.3)");
-    static const Layout kWavelength("(F60.5)");
+    // Values are read as written: one without a point is a whole number
+    // ("ScanStepTime, 1,/" is 1 s), not one of implied decimals.
+    static const Layout kValue("(F60.0)");
 
     PowderPattern& r = ws.record();
     InputUnit& in = ws.input();
@@ -221,8 +235,8 @@ ConversionStatus read_udf(Workspace& ws) {
         if (has("SampleIdent,")) {
             read_title(r, work);
         } else if (has("ScanStepSize,")) {
-            header_value(ws, value_from(work, 14), kStepAfterComma, r.two_theta_step,
-                         "ScanStepSize", header_lines);
+            header_value(ws, value_from(work, column_after_comma(work, "ScanStepSize", 14)), kValue,
+                         r.two_theta_step, "ScanStepSize", header_lines);
             have_step = true;
         } else if (has("DataAngleRange")) {
             if (!angle_range(ws, work, work.find("DataAngleRange"), r.two_theta_start,
@@ -235,21 +249,21 @@ ConversionStatus read_udf(Workspace& ws) {
             }
             have_range = true;
         } else if (has("ScanStepSize")) {
-            header_value(ws, value_from(work, 15), kShortValue, r.two_theta_step, "ScanStepSize",
+            header_value(ws, value_from(work, 15), kValue, r.two_theta_step, "ScanStepSize",
                          header_lines);
             have_step = true;
         } else if (has("ScanStepTime")) {
-            header_value(ws, value_from(work, 15), kShortValue, r.count_time, "ScanStepTime",
-                         header_lines);
+            header_value(ws, value_from(work, column_after_comma(work, "ScanStepTime", 15)), kValue,
+                         r.count_time, "ScanStepTime", header_lines);
         } else if (has("LabdaAlpha1")) {
-            header_value(ws, value_from(work, 13), kWavelength, r.lambda1, "LabdaAlpha1",
-                         header_lines);
+            header_value(ws, value_from(work, column_after_comma(work, "LabdaAlpha1", 13)), kValue,
+                         r.lambda1, "LabdaAlpha1", header_lines);
         } else if (has("LabdaAlpha2")) {
-            header_value(ws, value_from(work, 13), kWavelength, r.lambda2, "LabdaAlpha2",
-                         header_lines);
+            header_value(ws, value_from(work, column_after_comma(work, "LabdaAlpha2", 13)), kValue,
+                         r.lambda2, "LabdaAlpha2", header_lines);
         } else if (has("RatioAlpha21")) {
-            header_value(ws, value_from(work, 14), kWavelength, r.alpha_ratio, "RatioAlpha21",
-                         header_lines);
+            header_value(ws, value_from(work, column_after_comma(work, "RatioAlpha21", 14)), kValue,
+                         r.alpha_ratio, "RatioAlpha21", header_lines);
         } else if (has("RawScan")) {
             break;
         }

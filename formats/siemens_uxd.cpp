@@ -126,14 +126,13 @@ enum class Key { step, start, step_count, step_time, wl1, wl2, wl_ratio };
 struct NumericKey {
     std::string_view name;
     Key key;
-    int32_t decimals;  // implied decimals of a value written without a point
 };
 
 // Test order: the first key that starts the line wins ("_STARTTIME" is "_START").
 constexpr NumericKey kNumericKeys[] = {
-    {"_STEPSIZE", Key::step, 5},      {"_START", Key::start, 3}, {"_STEPCOUNT", Key::step_count, 0},
-    {"_STEPTIME", Key::step_time, 1}, {"_WL1", Key::wl1, 5},     {"_WL2", Key::wl2, 5},
-    {"_WLRATIO", Key::wl_ratio, 5},
+    {"_STEPSIZE", Key::step},      {"_START", Key::start}, {"_STEPCOUNT", Key::step_count},
+    {"_STEPTIME", Key::step_time}, {"_WL1", Key::wl1},     {"_WL2", Key::wl2},
+    {"_WLRATIO", Key::wl_ratio},
 };
 
 // "_SAMPLE=" or "_SAMPLE = " (not "_SAMPLE_CHANGER_CODE="): the text after "=".
@@ -158,8 +157,10 @@ std::string_view title_text(std::string_view rest) noexcept {
     return close == std::string_view::npos ? rest : rest.substr(0, close);
 }
 
-// Stores the number after the first "=" of a keyword line: the whole number,
-// with the key's implied decimals. False when the value is not a number.
+// Stores the number after the first "=" of a keyword line, as written: a value
+// without a point is a whole number ("_START=10" is 10, "_STEPTIME=1" is 1 s),
+// as every program that writes UXD files means it; no implied decimals. False
+// when the value is not a number.
 bool store_keyword_value(PowderPattern& r, const NumericKey& key, std::string_view body) {
     const std::size_t eq = body.find('=');
     if (eq == std::string_view::npos) return false;
@@ -175,7 +176,7 @@ bool store_keyword_value(PowderPattern& r, const NumericKey& key, std::string_vi
         return true;
     }
     double v = 0.0;
-    if (parse_real_field(value, key.decimals, v) != FieldError::none || !std::isfinite(v) ||
+    if (parse_real_field(value, 0, v) != FieldError::none || !std::isfinite(v) ||
         std::fabs(v) > FLT_MAX)
         return false;
     const auto f = static_cast<float>(v);

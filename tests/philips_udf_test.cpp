@@ -122,9 +122,13 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderCase{"xSampleIdent,Quartz,/", ",Quartz", 0, 0},
                       // Keywords are case-sensitive.
                       HeaderCase{"sampleident,Quartz,/", "Standard", 0, 0},
-                      // Columns 15-21 only.
+                      // The value after the comma, whole numbers as written:
+                      // a fixed column would drop the "1" of 12.5, implied
+                      // decimals would make 1 s 0.001 s.
                       HeaderCase{"ScanStepTime,   2.00,/", nullptr, 2.0f, 0},
-                      HeaderCase{"ScanStepTime,12.5,/", nullptr, 2.5f, 0},
+                      HeaderCase{"ScanStepTime,12.5,/", nullptr, 12.5f, 0},
+                      HeaderCase{"ScanStepTime, 1,/", nullptr, 1.0f, 0},
+                      HeaderCase{"LabdaAlpha1,1.5406,/", nullptr, 0, 1.5406f},
                       // A decimal comma where the columns hold no point.
                       HeaderCase{"LabdaAlpha1, 1,54060,/", nullptr, 0, 1.5406f},
                       // A value is read whole, past the old eight columns.

@@ -106,9 +106,11 @@ INSTANTIATE_TEST_SUITE_P(
     Values, UxdKeywords,
     ::testing::Values(KeywordCase{"_START=10.000", &PowderPattern::two_theta_start, 10.0f},
                       KeywordCase{"_START = 10.000", &PowderPattern::two_theta_start, 10.0f},
-                      // A value without a point takes the key's implied decimals.
-                      KeywordCase{"_START=10", &PowderPattern::two_theta_start, 0.010f},
-                      KeywordCase{"_STEPTIME=1", &PowderPattern::count_time, 0.1f},
+                      // A value without a point is a whole number, not one of
+                      // implied decimals (0.010 and 0.1 would misread the file).
+                      KeywordCase{"_START=10", &PowderPattern::two_theta_start, 10.0f},
+                      KeywordCase{"_STEPTIME=1", &PowderPattern::count_time, 1.0f},
+                      KeywordCase{"_STEPSIZE = 5", &PowderPattern::two_theta_step, 5.0f},
                       KeywordCase{"_STEPTIME=1.0", &PowderPattern::count_time, 1.0f},
                       // Values are read whole: this writer's own layout, and long values.
                       KeywordCase{"_STEPTIME=  0.250", &PowderPattern::count_time, 0.25f},
