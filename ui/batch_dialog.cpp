@@ -19,11 +19,13 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTableWidget>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include <unistd.h>
 
@@ -301,6 +303,8 @@ BatchDialog::BatchDialog(WindowInteraction& ui, QWidget* parent)
 }
 
 BatchDialog::~BatchDialog() {
+    // The lanes stop at once (a prompt in hand is answered "cancelled").
+    lanes_.reset();
     if (running_) ui_.set_owner(previous_owner_);
 }
 
@@ -530,7 +534,8 @@ bool BatchDialog::start() {
     prompts_->show_each = show_each_->isChecked();
     previous_owner_ = ui_.owner();
     ui_.set_owner(this);
-    next_ = 0;
+    lanes_.reset();
+    shown_ = 0;
     converted_ = 0;
     failed_ = 0;
     skipped_ = 0;
@@ -540,103 +545,102 @@ bool BatchDialog::start() {
     progress_->setValue(0);
     status_->setText(QStringLiteral("Converting\u2026"));
     update_controls();
-    QTimer::singleShot(0, this, [this] { step(); });
+    // The lanes start on the next turn of the event loop.
+    QTimer::singleShot(0, this, [this] { launch(); });
     return true;
 }
 
+void BatchDialog::set_lanes(int lanes) noexcept {
+    lanes_wanted_ = std::max(lanes, 0);
+}
+
 void BatchDialog::cancel() {
-    if (running_) cancelled_ = true;
-}
-
-void BatchDialog::step() {
     if (!running_) return;
-    if (cancelled_ || next_ >= static_cast<int>(plan_.items.size())) {
-        finish();
-        return;
-    }
-    convert_item(next_);
-    ++next_;
-    const int row = item_rows_[static_cast<std::size_t>(next_ - 1)];
-    if (table_widget_->item(row, outcome_column)->text() == QLatin1String("failed")) ++failed_;
-    progress_->setValue(next_);
-    QTimer::singleShot(0, this, [this] { step(); });
+    cancelled_ = true;
+    if (lanes_ != nullptr) lanes_->cancel();
 }
 
-void BatchDialog::convert_item(int index) {
-    const BatchItem& item = plan_.items[static_cast<std::size_t>(index)];
-    const int row = item_rows_[static_cast<std::size_t>(index)];
-    const int32_t scan_number = item_scans_[static_cast<std::size_t>(index)];
-    table_widget_->scrollToItem(table_widget_->item(row, file_column));
-    set_row(row, {}, QStringLiteral("converting\u2026"), {});
-    const FormatId format = format_of_row(row);
+void BatchDialog::launch() {
+    if (!running_) return;
+    const std::size_t total = plan_.items.size();
+    if (cancelled_) {
+        // Cancelled before the first file was started.
+        finish(std::vector<BatchOutcome>(total));
+        return;
+    }
     const auto out_format = static_cast<FormatId>(output_format_->currentData().toInt());
-    const QString failed = QStringLiteral("failed");
-    if (format == FormatId::none) {
-        set_row(row, {}, failed,
-                QStringLiteral("the format was not recognised: choose one for all files"));
-        return;
-    }
-    // A workspace of its own: nothing of one file reaches the next.
-    Workspace ws(*prompts_);
-    ConversionSession& s = ws.session();
-    s.input_path = item.input;
-    s.output_path = item.output;
-    s.input_format = format;
-    s.output_format = out_format;
-    if (ws.input().open(item.input) != Outcome::done) {
-        set_row(row, {}, failed, from_path(ws.input().problem()));
-        return;
-    }
-    std::string problem = output_problem(item.output);
-    if (problem.empty() && ws.output().open(item.output, /*create_now=*/false) != Outcome::done)
-        problem = ws.output().commit_error();
-    if (!problem.empty()) {
-        set_row(row, {}, failed,
-                from_path(std::string(file_name_part(item.output)) + ": " + problem));
-        return;
-    }
-    s.input_ready = s.output_ready = true;
-    // A reader that takes its title from the user starts from the file's name.
-    ws.record().set_title(file_name_part(item.input));
-    if (scan_number > 0) {
-        // The title names the scan's number, as the command line's does.
-        ws.options.scan = scan_number;
-        ws.options.all_scans = true;
-    }
-    ui_.clear_cancelled();
-    ui_.set_files(item.input, item.output);
-    const ConversionResult result = run_conversion(ws, format, out_format, table_);
-    if (result.cancelled) {
-        // Cancel in a prompt or the dataset dialog: this file and the rest stop.
-        set_row(row, {}, QStringLiteral("cancelled"), QStringLiteral("nothing written"));
-        cancelled_ = true;
-        return;
-    }
-    if (result.succeeded() && result.write_attempted) {
-        ++converted_;
-        QStringList notes;
-        for (const auto& w : result.warnings) notes << from_path(w);
-        notes << QStringLiteral("written to %1").arg(from_path(item.output));
-        set_row(row, QString::number(ws.record().point_count), QStringLiteral("converted"),
-                notes.join(QStringLiteral("; ")));
-        return;
-    }
-    QString reason = from_path(result.reason);
-    if (reason.isEmpty()) reason = from_path(trim_right(result.failure_message)).toLower();
-    if (reason.isEmpty()) reason = QStringLiteral("the format cannot be read");
-    if (scan_number > 0 && ws.scan.axis_refused) {
-        ++skipped_;
-        set_row(row, {}, QStringLiteral("skipped"),
-                QStringLiteral("\u26a0 not converted: ") + reason);
-        return;
-    }
-    set_row(row, {}, failed, reason);
+    std::vector<BatchJob> jobs;
+    jobs.reserve(total);
+    for (std::size_t i = 0; i < total; ++i)
+        jobs.push_back({plan_.items[i].input, plan_.items[i].output, format_of_row(item_rows_[i]),
+                        item_scans_[i]});
+    BatchLanes::Hooks hooks;
+    hooks.post = [this](std::function<void()> f) {
+        QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+    };
+    hooks.ask = [this](std::size_t job, const std::function<void(Interaction&)>& call) {
+        const BatchItem& item = plan_.items[job];
+        ui_.clear_cancelled();
+        ui_.set_files(item.input, item.output);
+        call(*prompts_);
+        return ui_.cancelled();
+    };
+    hooks.started = [this](std::size_t job) {
+        if (static_cast<int>(job) < shown_) return;
+        const int row = item_rows_[job];
+        table_widget_->scrollToItem(table_widget_->item(row, file_column));
+        set_row(row, {}, QStringLiteral("converting\u2026"), {});
+    };
+    hooks.reported = [this](std::size_t job, const BatchOutcome& outcome) {
+        show_outcome(static_cast<int>(job), outcome);
+        shown_ = static_cast<int>(job) + 1;
+        progress_->setValue(shown_);
+    };
+    hooks.finished = [this](std::vector<BatchOutcome> outcomes) { finish(std::move(outcomes)); };
+    const bool preset = preset_.has_value();
+    // The dataset dialog of each file is shown in the order of the files.
+    const int lanes = show_each_->isChecked() ? 1
+                      : lanes_wanted_ > 0     ? lanes_wanted_
+                                              : std::max(QThread::idealThreadCount(), 1);
+    lanes_ = std::make_unique<BatchLanes>(std::move(jobs), out_format, table_,
+                                          show_each_->isChecked(), preset, std::move(hooks));
+    lanes_->start(lanes);
 }
 
-void BatchDialog::finish() {
+void BatchDialog::show_outcome(int job, const BatchOutcome& outcome) {
+    const int row = item_rows_[static_cast<std::size_t>(job)];
+    switch (outcome.kind) {
+        case BatchOutcome::converted:
+            ++converted_;
+            set_row(row, outcome.points, QStringLiteral("converted"), outcome.reason);
+            break;
+        case BatchOutcome::failed:
+            ++failed_;
+            set_row(row, {}, QStringLiteral("failed"), outcome.reason);
+            break;
+        case BatchOutcome::skipped:
+            ++skipped_;
+            set_row(row, {}, QStringLiteral("skipped"), outcome.reason);
+            break;
+        case BatchOutcome::cancelled:
+            cancelled_ = true;
+            set_row(row, {}, QStringLiteral("cancelled"), outcome.reason);
+            break;
+        case BatchOutcome::not_started:
+            cancelled_ = true;
+            set_row(row, {}, QStringLiteral("cancelled"), QStringLiteral("not converted"));
+            break;
+    }
+}
+
+void BatchDialog::finish(std::vector<BatchOutcome> outcomes) {
+    if (lanes_ != nullptr) lanes_->join();
     running_ = false;
     ui_.set_owner(previous_owner_);
     const int total = static_cast<int>(plan_.items.size());
+    // The files finished after a Cancel, or never started.
+    for (int i = shown_; i < total && i < static_cast<int>(outcomes.size()); ++i)
+        show_outcome(i, outcomes[static_cast<std::size_t>(i)]);
     const bool scans = !item_scans_.empty() && item_scans_.front() > 0;
     QString text =
         QString::fromLatin1(scans ? "%1 of %2 scans converted" : "%1 of %2 files converted")
@@ -645,9 +649,6 @@ void BatchDialog::finish() {
     if (failed_ > 0) text += QStringLiteral(", %1 failed").arg(failed_);
     if (skipped_ > 0) text += QStringLiteral(", %1 skipped (not 2\u03b8)").arg(skipped_);
     if (cancelled_) {
-        for (int r = next_; r < total; ++r)
-            set_row(item_rows_[static_cast<std::size_t>(r)], {}, QStringLiteral("cancelled"),
-                    QStringLiteral("not converted"));
         const int left = total - converted_ - failed_ - skipped_;
         text += QStringLiteral("; cancelled, %1 not converted").arg(left);
     }

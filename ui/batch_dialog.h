@@ -1,12 +1,12 @@
 // The batch dialog: many input files converted into one output format, each
 // beside its input or into one folder. The prompts are asked once, for the
 // first file that needs them, and their answers serve every other file (each
-// keeps its own title). Files are converted one per turn of the event loop, so
-// that the window answers and Cancel stops after the file in hand; the table
-// shows each file's points, outcome and reason and stays open. With "All
-// scans of each file", every scan of a file is converted into an output of
-// its own, named as the command line names them (NAME_01.EXT...), each a row
-// of the table below its file's; scans that are not 2theta are skipped.
+// keeps its own title). Files are converted on worker lanes, several at once,
+// and reported in their order, so that the window answers and Cancel stops
+// after the files in hand; the table shows each file's points, outcome and
+// reason and stays open. With "All scans of each file", every scan of a file
+// is converted into an output of its own, named as the command line names them (NAME_01.EXT...),
+// each a row of the table below its file's; scans that are not 2theta are skipped.
 #pragma once
 
 #include <QDialog>
@@ -18,6 +18,7 @@
 
 #include "core/batch_plan.h"
 #include "core/format_table.h"
+#include "ui/batch_lanes.h"
 #include "ui/window_interaction.h"
 
 class QCheckBox;
@@ -64,7 +65,11 @@ class BatchDialog : public QDialog {
     // Plans the batch and starts it; false, with the reason shown, when the
     // plan is refused (two inputs onto one output, an output that is an input).
     bool start();
+    // Stops after the files in hand: nothing is started after it.
     void cancel();
+    // How many files are converted at once (0: one per processor; the
+    // dataset dialog of each file makes it 1).
+    void set_lanes(int lanes) noexcept;
     bool running() const noexcept { return running_; }
 
     QTableWidget* table() const noexcept { return table_widget_; }
@@ -81,16 +86,17 @@ class BatchDialog : public QDialog {
   private:
     void choose_files();
     void choose_folder();
-    void step();
-    // Converts plan item `item` into its row of the table.
-    void convert_item(int item);
+    // Starts the lanes (on the turn of the event loop after start()).
+    void launch();
+    // Shows what became of plan item `job` in its row and counts it.
+    void show_outcome(int job, const BatchOutcome& outcome);
     // The format a row is read as: the one chosen for all, or its own.
     FormatId format_of_row(int row) const;
     // How many scans a file holds, as its reader tells (1 when it does not).
     int32_t count_scans(const std::string& path, FormatId format) const;
     // Removes the rows of single scans, leaving one row per file.
     void clear_scan_rows();
-    void finish();
+    void finish(std::vector<BatchOutcome> outcomes);
     void set_row(int row, const QString& points, const QString& outcome, const QString& reason);
     void update_controls();
     // Tells in the status line (and marks the field) when the output folder
@@ -104,7 +110,9 @@ class BatchDialog : public QDialog {
     std::unique_ptr<BatchPrompts> prompts_;
     std::span<const FormatInfo> table_;
     BatchPlan plan_;
-    int next_ = 0;
+    std::unique_ptr<BatchLanes> lanes_;
+    int lanes_wanted_ = 0;  // 0: one per processor
+    int shown_ = 0;         // plan items reported so far
     int converted_ = 0;
     int failed_ = 0;
     int skipped_ = 0;  // scans that are not 2theta

@@ -3,6 +3,8 @@
 // every scan of each file converted into an output of its own.
 #include <QComboBox>
 #include <QDir>
+#include <QMap>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
@@ -80,6 +82,11 @@ class BatchDialogTest : public QObject {
     void refused_plans();
     void all_scans_of_each_file_data();
     void all_scans_of_each_file();
+    void lanes_give_what_one_gives_data();
+    void lanes_give_what_one_gives();
+    void cancel_in_a_prompt_leaves_outputs_whole_data();
+    void cancel_in_a_prompt_leaves_outputs_whole();
+    void closed_while_converting();
 };
 
 void BatchDialogTest::three_files_one_failing_prompts_asked_once() {
@@ -270,6 +277,199 @@ void BatchDialogTest::all_scans_of_each_file() {
     // Unticked again, a row per file as before.
     batch.set_all_scans(false);
     QCOMPARE(batch.table()->rowCount(), files.size());
+}
+
+namespace {
+
+// What a batch left: the table's cells, the status, the folder's files and
+// the modal dialogs seen.
+struct Left {
+    QStringList cells;
+    QString status;
+    QMap<QString, QByteArray> outputs;
+    QStringList seen;
+};
+
+QStringList made_files(Scratch& dir, int count) {
+    QStringList paths;
+    for (int k = 0; k < count; ++k)  // every fifth empty: it fails
+        paths << dir.write(QStringLiteral("f%1.xy").arg(k, 2, 10, QLatin1Char('0')),
+                           k % 5 == 3 ? QByteArray() : QByteArray::number(k) + "\n7\n8\n");
+    return paths;
+}
+
+Left run_batch(const QStringList& files, const QString& folder, int lanes, bool real) {
+    WindowInteraction ui;
+    BatchDialog batch(ui);
+    Left left;
+    batch.add_files(files);
+    if (real) {
+        batch.set_output_format(FormatId::gsas);
+        batch.answer_prompts_with({});
+    } else {
+        batch.set_conversion_table(kTestTable);
+        batch.set_input_format(FormatId::ascii_xy);
+        batch.set_output_format(FormatId::ascii_xy);
+    }
+    batch.set_output_folder(folder);
+    batch.set_lanes(lanes);
+    ModalScript script;
+    script.on("dialog105", [&](QDialog* d) {
+        qelda::ui::testing::type_into(d, id::alpha1_box, "0.7093");
+        click(d, id::ok);
+    });
+    QSignalSpy done(&batch, &BatchDialog::batch_finished);
+    if (!batch.start() || !done.wait(30000)) return left;
+    for (int r = 0; r < batch.table()->rowCount(); ++r)
+        for (int c = 0; c < batch.table()->columnCount(); ++c)
+            left.cells << batch.table()->item(r, c)->text();
+    left.status = batch.status();
+    for (const QString& name : QDir(folder).entryList(QDir::Files))
+        left.outputs[name] = contents(QDir(folder).filePath(name));
+    left.seen = script.seen();
+    return left;
+}
+
+}  // namespace
+
+void BatchDialogTest::lanes_give_what_one_gives_data() {
+    QTest::addColumn<bool>("real");  // the samples, else made files and a prompting codec
+    QTest::addColumn<int>("lanes");
+    QTest::newRow("made files, 2 lanes") << false << 2;
+    QTest::newRow("made files, 5 lanes") << false << 5;
+    QTest::newRow("made files, more lanes than files") << false << 40;
+    QTest::newRow("samples, 3 lanes") << true << 3;
+}
+
+void BatchDialogTest::lanes_give_what_one_gives() {
+    QFETCH(bool, real);
+    QFETCH(int, lanes);
+    Scratch dir;
+    QVERIFY(dir.valid());
+    QStringList files;
+    if (real) {
+        const QDir samples(QStringLiteral(QELDA_SAMPLES_DIR));
+        for (const char* f : {"uxd/BT86_.UXD", "uxd/sample1.uxd", "udf/ZEOLITE.UDF"}) {
+            files << samples.filePath(QString::fromLatin1(f));
+            if (!QFileInfo::exists(files.back())) QSKIP("the sample files are absent");
+        }
+    } else {
+        files = made_files(dir, 17);
+    }
+    QVERIFY(QDir().mkpath(dir.path("one")) && QDir().mkpath(dir.path("many")));
+    const Left one = run_batch(files, dir.path("one"), 1, real);
+    const Left many = run_batch(files, dir.path("many"), lanes, real);
+    QVERIFY(!one.cells.isEmpty());
+    // The prompt is asked once, for the first file, however many lanes.
+    const QStringList asked = real ? QStringList() : QStringList{"dialog105"};
+    QCOMPARE(one.seen, asked);
+    QCOMPARE(many.seen, asked);
+    QCOMPARE(many.outputs, one.outputs);
+    QCOMPARE(many.outputs.size(), real ? 3 : 14);
+    // The same rows, but for the folder named in each "written to".
+    QStringList cells = many.cells;
+    cells.replaceInStrings(dir.path("many"), dir.path("one"));
+    QCOMPARE(cells, one.cells);
+    QString status = many.status;
+    QCOMPARE(status.replace(dir.path("many"), dir.path("one")), one.status);
+}
+
+void BatchDialogTest::cancel_in_a_prompt_leaves_outputs_whole_data() {
+    QTest::addColumn<int>("lanes");
+    QTest::addColumn<bool>("in_prompt");  // the prompt's Cancel, else the batch's
+    QTest::newRow("1 lane") << 1 << false;
+    QTest::newRow("3 lanes") << 3 << false;
+    QTest::newRow("1 lane, the prompt's Cancel") << 1 << true;
+    QTest::newRow("3 lanes, the prompt's Cancel") << 3 << true;
+}
+
+// Cancel while the first file's prompt is open, the batch's or the prompt's
+// own: the files in hand finish or are abandoned, nothing is started after it, and each output is
+// whole or absent as its row says.
+void BatchDialogTest::cancel_in_a_prompt_leaves_outputs_whole() {
+    QFETCH(int, lanes);
+    QFETCH(bool, in_prompt);
+    Scratch dir;
+    QVERIFY(dir.valid());
+    QVERIFY(QDir().mkpath(dir.path("out")));
+    const QStringList files = made_files(dir, 9);
+    Batch b;
+    b.dialog.add_files(files);
+    b.dialog.set_input_format(FormatId::ascii_xy);
+    b.dialog.set_output_format(FormatId::ascii_xy);
+    b.dialog.set_output_folder(dir.path("out"));
+    b.dialog.set_lanes(lanes);
+    ModalScript script;
+    bool responsive = false;
+    script.on("dialog105", [&](QDialog* d) {
+        // The window answers while the lanes wait for the prompt.
+        auto* cancel = b.dialog.findChild<QPushButton*>(QStringLiteral("cancel"));
+        responsive = b.dialog.running() && cancel->isEnabled();
+        if (in_prompt) {
+            d->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
+            return;
+        }
+        cancel->click();
+        qelda::ui::testing::type_into(d, id::alpha1_box, "0.7093");
+        click(d, id::ok);
+    });
+    QVERIFY(b.run());
+    QVERIFY(responsive);
+    QCOMPARE(script.seen(), QStringList{"dialog105"});
+    QCOMPARE(b.cell(0, BatchDialog::outcome_column),
+             in_prompt ? QStringLiteral("cancelled") : QStringLiteral("converted"));
+    QStringList written;
+    for (int row = 0; row < files.size(); ++row) {
+        const QString name = QStringLiteral("f%1.dat").arg(row, 2, 10, QLatin1Char('0'));
+        const QByteArray out = contents(dir.path("out/" + name));
+        const QString outcome = b.cell(row, BatchDialog::outcome_column);
+        if (row >= lanes) {
+            // Never started.
+            QCOMPARE(outcome, QStringLiteral("cancelled"));
+            QCOMPARE(b.cell(row, BatchDialog::reason_column), QStringLiteral("not converted"));
+        }
+        if (outcome == QLatin1String("converted")) {
+            written << name;
+            QVERIFY(out.startsWith(QFileInfo(files[row]).fileName().toLatin1() + ' '));
+            QCOMPARE(out.count('\n'), 4);  // the title and three counts
+        } else {
+            QCOMPARE(out, QByteArray("<absent>"));
+        }
+    }
+    // The prompt's Cancel leaves it unanswered: no file that waits for it goes on.
+    if (in_prompt) QCOMPARE(written, QStringList());
+    // Nothing else in the folder: no temporary file left behind.
+    QCOMPARE(QDir(dir.path("out")).entryList(QDir::Files | QDir::Hidden), written);
+    QVERIFY2(
+        b.dialog.status().startsWith(QStringLiteral("%1 of 9 files converted").arg(written.size())),
+        qPrintable(b.dialog.status()));
+    QVERIFY(b.dialog.status().contains(QStringLiteral("; cancelled, ")));
+}
+
+// The window closed while files are converted: the lanes stop, each output
+// is whole or absent.
+void BatchDialogTest::closed_while_converting() {
+    Scratch dir;
+    QVERIFY(dir.valid());
+    QVERIFY(QDir().mkpath(dir.path("out")));
+    const QStringList files = made_files(dir, 30);
+    {
+        WindowInteraction ui;
+        BatchDialog batch(ui);
+        batch.set_conversion_table(kTestTable);
+        batch.add_files(files);
+        batch.set_input_format(FormatId::ascii_xy);
+        batch.set_output_format(FormatId::ascii_xy);
+        batch.set_output_folder(dir.path("out"));
+        batch.set_lanes(3);
+        batch.answer_prompts_with({});
+        QVERIFY(batch.start());
+        QCoreApplication::processEvents();  // the lanes start
+        QVERIFY(batch.running());
+    }
+    for (const QString& name : QDir(dir.path("out")).entryList(QDir::Files | QDir::Hidden))
+        QVERIFY2(name.endsWith(".dat") && contents(dir.path("out/" + name)).count('\n') == 4,
+                 qPrintable(name));
 }
 
 QTEST_MAIN(BatchDialogTest)
