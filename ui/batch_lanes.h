@@ -59,7 +59,8 @@ class BatchLanes {
         std::function<void(std::vector<BatchOutcome> outcomes)> finished;
     };
 
-    // `answered`: the prompts already answered for the whole batch.
+    // `all_answered`: every prompt is answered beforehand (answers given to
+    // the dialog), none is asked.
     BatchLanes(std::vector<BatchJob> jobs, FormatId output_format,
                std::span<const FormatInfo> table, bool show_each, bool all_answered, Hooks hooks);
     ~BatchLanes();
