@@ -169,7 +169,7 @@ ConversionStatus apply_pattern_options(Workspace& ws, std::string_view file) {
 ConversionStatus check_writer_holds(Workspace& ws, const FormatInfo& writer,
                                     std::string_view file) {
     const PowderPattern& r = ws.record();
-    if (!r.angles.empty() && !writer.holds_angles) {
+    if (angles_stated(r) && !writer.holds_angles) {
         double least = INFINITY, most = 0.0;
         for (std::size_t i = 0; i + 1 < r.angles.size(); ++i) {
             const double d = std::fabs(r.angles[i + 1] - r.angles[i]);

@@ -8,9 +8,16 @@
 
 namespace qelda {
 
+// True when the record carries an angle for each of its points. (A record
+// whose angles do not match its points is refused by the driver; a codec run
+// on its own never indexes past them.)
+inline bool angles_stated(const PowderPattern& r) noexcept {
+    return !r.angles.empty() && r.angles.size() == static_cast<std::size_t>(r.point_count);
+}
+
 // The angle of point `i` (0-based) in degrees: stated, or on the grid.
 inline double angle_at(const PowderPattern& r, int32_t i) noexcept {
-    if (!r.angles.empty()) return r.angles[static_cast<std::size_t>(i)];
+    if (angles_stated(r)) return r.angles[static_cast<std::size_t>(i)];
     return static_cast<double>(r.two_theta_start) +
            static_cast<double>(i) * static_cast<double>(r.two_theta_step);
 }

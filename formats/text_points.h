@@ -43,7 +43,7 @@ inline float point_x(const Workspace& ws, int32_t i) noexcept {
 // True when the points are written one angle each rather than as start and
 // step: stated angles, or an axis other than 2theta.
 inline bool per_point_x(const Workspace& ws) noexcept {
-    return !ws.record().angles.empty() || ws.pattern_options.axis != Axis::two_theta;
+    return angles_stated(ws.record()) || ws.pattern_options.axis != Axis::two_theta;
 }
 
 // The uncertainties written: the file's where it gave one above 0, otherwise

@@ -59,7 +59,7 @@ ConversionStatus write_xye(Workspace& ws) {
             ? std::string("# Scan axis 2theta (degrees); columns 2theta, I, sigma(I)")
             : "# axis " + std::string(axis_label(x_axis)) + " (" + std::string(axis_unit(x_axis)) +
                   "); columns " + std::string(axis_label(x_axis)) + ", I, sigma(I)";
-    if (!r.angles.empty()) axis += "; angles as stated, not on one even grid";
+    if (angles_stated(r)) axis += "; angles as stated, not on one even grid";
     if (r.count_time > 0.0f) axis += "; count time " + float_text(r.count_time) + " s per step";
     out.append_line(axis);
 

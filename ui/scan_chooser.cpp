@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "core/driver.h"
+#include "core/pattern_options.h"
 #include "ui/dialog_builder.h"
 #include "ui/qt_text.h"
 
@@ -38,7 +39,7 @@ QString description(const Workspace& ws) {
     QString range;
     if (!ws.scan.axis.empty()) range = from_bytes(ws.scan.axis) + QLatin1Char(' ');
     const double start = r.two_theta_start;
-    const double end = r.angles.empty()
+    const double end = !angles_stated(r)
                            ? start + static_cast<double>(r.two_theta_step) * (r.point_count - 1)
                            : r.angles.back();
     if (std::isfinite(start) && std::isfinite(end))
