@@ -26,8 +26,10 @@
 #include "core/driver.h"
 #include "core/ordered_batch.h"
 #include "core/platform.h"
+#include "core/prompts.h"
 #include "core/stated_values.h"
 #include "core/workspace.h"
+#include "formats/file_names.h"
 #include "formats/registry.h"
 
 namespace qelda {
@@ -38,86 +40,6 @@ namespace fs = std::filesystem;
 constexpr const char* kVersion = "qelda-convert (QELDA) 2.01";
 // Standard input is read whole into memory; a zip needs its end to be read.
 constexpr std::size_t kMaxStdinBytes = std::size_t{256} << 20;
-
-// The last extension of a file name decides; a shared one lets the content
-// decide and falls back on `format` when the content does not tell.
-struct ExtensionRule {
-    std::string_view extension;  // lower case, without the dot
-    FormatId format;
-    bool shared;
-};
-
-constexpr ExtensionRule kExtensionRules[] = {
-    {"xy", FormatId::ascii_xy, false},      {"xye", FormatId::ascii_xy, false},
-    {"xyd", FormatId::ascii_xy, false},     {"dat", FormatId::ascii_xy, true},
-    {"txt", FormatId::none, true},          {"gsa", FormatId::gsas, false},
-    {"gss", FormatId::gsas, false},         {"gsas", FormatId::gsas, false},
-    {"gda", FormatId::gsas, false},         {"xra", FormatId::gsas, false},
-    {"fxye", FormatId::gsas, false},        {"fxy", FormatId::gsas, false},
-    {"raw", FormatId::stoe_raw, true},      {"uxd", FormatId::siemens_uxd, false},
-    {"ard", FormatId::scintag_ard, false},  {"dbw", FormatId::dbw, false},
-    {"asc", FormatId::stoe_ascii, true},    {"udf", FormatId::philips_udf, false},
-    {"cif", FormatId::gsas_cif, false},     {"xrdml", FormatId::xrdml, false},
-    {"brml", FormatId::bruker_brml, false}, {"ras", FormatId::rigaku_ras, true},
-    {"rasx", FormatId::rigaku_rasx, false}, {"rd", FormatId::philips_rd, false},
-    {"sd", FormatId::philips_rd, false},    {"cpi", FormatId::sietronics_cpi, false},
-    {"csv", FormatId::csv, true},           {"nxs", FormatId::nexus, false},
-    {"nx5", FormatId::nexus, false},        {"h5", FormatId::nexus, false},
-    {"hdf5", FormatId::nexus, false},
-};
-
-// An output name's extension that names a written format other than the
-// reader's (.xye and .fxye are read as x-y and GSAS files, written as such).
-constexpr std::pair<std::string_view, FormatId> kOutputExtensions[] = {
-    {"xye", FormatId::xye},
-    {"fxye", FormatId::fxye},
-    {"cif", FormatId::gsas_cif},
-    {"json", FormatId::json},
-};
-
-// The extension a batch gives each output format.
-std::string_view default_extension(FormatId id) {
-    switch (id) {
-        case FormatId::ascii_xy:
-            return ".dat";
-        case FormatId::gsas:
-            return ".gsa";
-        case FormatId::stoe_raw:
-            return ".raw";
-        case FormatId::siemens_uxd:
-            return ".uxd";
-        case FormatId::scintag_ard:
-            return ".ard";
-        case FormatId::dbw:
-            return ".dbw";
-        case FormatId::gsas_cif:
-            return ".cif";
-        case FormatId::xye:
-            return ".xye";
-        case FormatId::fxye:
-            return ".fxye";
-        case FormatId::nexus:
-            return ".nxs";
-        default:
-            return ".json";
-    }
-}
-
-std::string last_extension(std::string_view path) {
-    const std::string_view name = file_name_part(path);
-    const auto dot = name.rfind('.');
-    if (dot == std::string_view::npos || dot == 0) return {};
-    std::string ext(name.substr(dot + 1));
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return ext;
-}
-
-const ExtensionRule* rule_for(std::string_view ext) {
-    for (const auto& rule : kExtensionRules)
-        if (rule.extension == ext) return &rule;
-    return nullptr;
-}
 
 std::string_view short_name(FormatId id) {
     const FormatInfo* f = find_format(id);
@@ -274,26 +196,6 @@ class CliInteraction : public ScriptedInteraction {
     bool progress_shown_ = false;
 };
 
-// The text a prompt box of `width` columns reads back as `value`: fixed
-// notation with a point (the boxes' layouts imply decimals when none is
-// typed), rounded to fit. nullopt when the value cannot fit.
-std::optional<std::string> box_text(double value, std::size_t width) {
-    char buf[400];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
-    std::string s(buf, res.ptr);
-    if (s.find('.') == std::string::npos) s += '.';
-    if (s.size() > width) {
-        const std::size_t dot = s.find('.');
-        if (dot + 1 > width) return std::nullopt;
-        res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed,
-                            static_cast<int>(width - dot - 1));
-        s.assign(buf, res.ptr);
-        if (s.find('.') == std::string::npos) s += '.';
-        if (s.size() > width) return std::nullopt;
-    }
-    return s;
-}
-
 std::optional<long long> parse_whole_number(std::string_view text) {
     if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
     long long v = 0;
@@ -324,7 +226,7 @@ std::string formats_list() {
     std::string text = "Formats (short name, list text, directions, extensions):\n";
     for (const auto& f : formats()) {
         std::string exts;
-        for (const auto& rule : kExtensionRules)
+        for (const auto& rule : extension_rules())
             if (rule.format == f.id) exts += fmt::format(" .{}", rule.extension);
         // A format that shares its extension with another, told by content.
         if (exts.empty())
@@ -661,43 +563,6 @@ std::optional<double> parse_plain_number(std::string_view text) {
         !std::isfinite(v))
         return std::nullopt;
     return v;
-}
-
-FormatChoice choose_input_format(std::string_view name,
-                                 const std::function<ContentGuess()>& content) {
-    const std::string ext = last_extension(name);
-    const ExtensionRule* rule = rule_for(ext);
-    if (rule && !rule->shared) return {rule->format, "extension ." + ext, {}};
-    const ContentGuess guess = content();
-    if (guess.format != FormatId::none) return {guess.format, "content: " + guess.reason, {}};
-    if (guess.candidates.size() > 1) {
-        std::string names;
-        for (std::size_t i = 0; i < guess.candidates.size(); ++i)
-            names += std::string(i == 0                             ? ""
-                                 : i + 1 == guess.candidates.size() ? " or "
-                                                                    : ", ") +
-                     std::string(short_name(guess.candidates[i]));
-        std::string error = "its content could be " + names;
-        if (!guess.reason.empty()) error += " (" + guess.reason + ")";
-        return {FormatId::none, {}, error + "; use --from"};
-    }
-    if (rule && rule->format != FormatId::none)
-        return {rule->format, "extension ." + ext + "; " + guess.reason, {}};
-    std::string error = ext.empty() ? "its name has no extension"
-                                    : "the extension ." + ext + " names no format of its own";
-    if (!guess.reason.empty()) error += " and " + guess.reason;
-    return {FormatId::none, {}, error + "; use --from"};
-}
-
-std::optional<FormatId> output_format_of_name(std::string_view name) {
-    const std::string ext = last_extension(name);
-    const ExtensionRule* rule = rule_for(ext);
-    FormatId id = rule ? rule->format : FormatId::none;
-    for (const auto& [extension, format] : kOutputExtensions)
-        if (extension == ext) id = format;
-    const FormatInfo* f = find_format(id);
-    if (f == nullptr || !(f->in_output_list || f->writes)) return std::nullopt;
-    return id;
 }
 
 int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE* out,

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "formats/detect.h"
+#include "formats/file_names.h"
 
 namespace qelda {
 
@@ -19,21 +19,6 @@ int run_convert_cli(int argc, const char* const* argv, std::FILE* in, std::FILE*
 inline int run_convert_cli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     return run_convert_cli(argc, argv, stdin, out, err);
 }
-
-// How the command line tells the format of an input: its last extension, or
-// its content when the extension names no format or one that several formats
-// share (.raw, .dat, .asc, .txt, .ras). `content` is asked only then.
-struct FormatChoice {
-    FormatId format = FormatId::none;
-    std::string how;    // "extension .uxd", "content: begins with RAW_"
-    std::string error;  // why no format was chosen (format none), naming the candidates
-};
-FormatChoice choose_input_format(std::string_view name,
-                                 const std::function<ContentGuess()>& content);
-
-// The format an output name asks for by its last extension (a written format);
-// nullopt when it names none.
-std::optional<FormatId> output_format_of_name(std::string_view name);
 
 // A plain decimal number ("2", "1.5406", "1e-3", "+0.5"); nullopt for anything
 // else, infinities and NaN included.

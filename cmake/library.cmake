@@ -5,7 +5,7 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 # The core goes into a shared library and a Python module.
-set_target_properties(qelda_core qelda_cli PROPERTIES POSITION_INDEPENDENT_CODE ON)
+set_target_properties(qelda_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
 # The API's code, compiled once for the library, the module and the tests.
 add_library(qelda_api OBJECT lib/qelda.cpp)
@@ -13,10 +13,10 @@ set_target_properties(qelda_api PROPERTIES POSITION_INDEPENDENT_CODE ON
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 target_include_directories(qelda_api PUBLIC $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include>
                                      PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(qelda_api PUBLIC qelda_cli qelda_core)
+target_link_libraries(qelda_api PUBLIC qelda_core)
 
 add_library(libqelda SHARED $<TARGET_OBJECTS:qelda_api>)
-target_link_libraries(libqelda PRIVATE qelda_cli qelda_core)
+target_link_libraries(libqelda PRIVATE qelda_core)
 target_include_directories(libqelda INTERFACE $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include>
                                               $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_compile_features(libqelda INTERFACE cxx_std_17)

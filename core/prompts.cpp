@@ -1,5 +1,7 @@
 #include "core/prompts.h"
 
+#include <charconv>
+#include <cmath>
 #include <string>
 
 #include "core/powder_pattern.h"
@@ -103,6 +105,23 @@ AsciiOutputChoice ask_ascii_output(Workspace& ws) {
 
 bool ask_slit_correction(Workspace& ws) {
     return ws.interaction().slit_prompt();
+}
+
+std::optional<std::string> box_text(double value, std::size_t width) {
+    if (!std::isfinite(value)) return std::nullopt;
+    char buf[400];
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    std::string s(buf, res.ptr);
+    if (s.find('.') == std::string::npos) s += '.';
+    if (s.size() <= width) return s;
+    const std::size_t dot = s.find('.');
+    if (dot + 1 > width) return std::nullopt;
+    res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed,
+                        static_cast<int>(width - dot - 1));
+    s.assign(buf, res.ptr);
+    if (s.find('.') == std::string::npos) s += '.';
+    if (s.size() > width) return std::nullopt;
+    return s;
 }
 
 }  // namespace qelda

@@ -2,7 +2,10 @@
 // the prompt's boxes and reads them through the prompt's layouts into the record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/workspace.h"
@@ -45,6 +48,11 @@ enum class PromptBox {
 // prompt will read it. The window refuses to close a prompt on a box that does
 // not, so that a typing slip is corrected instead of ending the conversion.
 bool prompt_box_reads(PromptBox box, std::string_view typed);
+
+// The text a prompt box of `width` columns reads back as `value`: fixed
+// notation with a point (so that no implied decimals apply), rounded to fit.
+// nullopt when the value is not a number or cannot fit.
+std::optional<std::string> box_text(double value, std::size_t width);
 
 // The slit prompt's warning, 150 characters in three pieces.
 extern const char* const kSlitWarning;

@@ -9,15 +9,16 @@
 #include <exception>
 #include <utility>
 
-#include "app/convert_cli.h"
 #include "core/display_texts.h"
 #include "core/driver.h"
 #include "core/even_grid.h"
 #include "core/interaction.h"
 #include "core/pattern_options.h"
+#include "core/prompts.h"
 #include "core/stated_values.h"
 #include "core/workspace.h"
 #include "formats/detect.h"
+#include "formats/file_names.h"
 #include "formats/json_text.h"
 #include "formats/registry.h"
 
@@ -42,25 +43,6 @@ std::string lower_first(std::string_view text) {
     std::string s(text);
     if (s.size() > 1 && s[0] >= 'A' && s[0] <= 'Z' && s[1] >= 'a' && s[1] <= 'z')
         s[0] = static_cast<char>(s[0] + 32);
-    return s;
-}
-
-// The text a prompt box of `width` columns reads back as `value`: fixed
-// notation with a point (so that no implied decimals apply), rounded to fit.
-std::optional<std::string> box_text(double value, std::size_t width) {
-    if (!std::isfinite(value)) return std::nullopt;
-    char buf[400];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
-    std::string s(buf, res.ptr);
-    if (s.find('.') == std::string::npos) s += '.';
-    if (s.size() <= width) return s;
-    const std::size_t dot = s.find('.');
-    if (dot + 1 > width) return std::nullopt;
-    res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed,
-                        static_cast<int>(width - dot - 1));
-    s.assign(buf, res.ptr);
-    if (s.find('.') == std::string::npos) s += '.';
-    if (s.size() > width) return std::nullopt;
     return s;
 }
 
