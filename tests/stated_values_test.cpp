@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/convert_cli.h"
@@ -15,28 +16,10 @@
 namespace qelda {
 namespace {
 
-struct CliRun {
-    int status;
-    std::string out, err;
-};
+using testing::CliRun;
 
 CliRun convert(std::vector<std::string> args) {
-    args.insert(args.begin(), "qelda-convert");
-    std::vector<const char*> argv;
-    for (const auto& a : args) argv.push_back(a.c_str());
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    const int status = run_convert_cli(static_cast<int>(argv.size()), argv.data(), out, err);
-    auto slurp = [](std::FILE* f) {
-        std::string s;
-        std::rewind(f);
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-        std::fclose(f);
-        return s;
-    };
-    return {status, slurp(out), slurp(err)};
+    return testing::run_cli(std::move(args));
 }
 
 TEST(StatedValues, OptionsAgainstWhatTheFileStates) {
