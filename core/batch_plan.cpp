@@ -1,8 +1,11 @@
 #include "core/batch_plan.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "core/platform.h"
 
@@ -21,6 +24,28 @@ std::string canonical_spelling(const std::string& path) {
     return platform::name_key(
         platform::path_text(ec ? fs::absolute(given, ec).lexically_normal() : p));
 }
+
+// Canonical spellings by their hash, each with the index of the path it
+// spells. A hit is confirmed by spelling that earlier path again, so that a
+// batch of 10^5 files keeps a few bytes per file rather than every spelling.
+class SpellingIndex {
+  public:
+    void add(const std::string& key, std::size_t index) {
+        map_.emplace(std::hash<std::string>{}(key), index);
+    }
+    // The first index added whose path `spell` spells as `key`.
+    std::optional<std::size_t> find(const std::string& key,
+                                    const std::function<std::string(std::size_t)>& spell) const {
+        const auto [first, last] = map_.equal_range(std::hash<std::string>{}(key));
+        std::optional<std::size_t> found;
+        for (auto it = first; it != last; ++it)
+            if ((!found || it->second < *found) && spell(it->second) == key) found = it->second;
+        return found;
+    }
+
+  private:
+    std::unordered_multimap<std::size_t, std::size_t> map_;
+};
 
 }  // namespace
 
@@ -44,15 +69,24 @@ bool same_file(const std::string& a, const std::string& b) {
 
 BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_dir,
                      std::string_view extension, BatchNaming naming) {
+    // Numbered names need every name taken so far; the other namings leave the
+    // checks to check_plan.
+    const bool numbered = naming == BatchNaming::numbered;
     std::set<std::string> outputs;  // canonical outputs named so far
     std::set<std::string> input_keys;
-    for (const std::string& input : inputs) input_keys.insert(canonical_spelling(input));
+    if (numbered)
+        for (const std::string& input : inputs) input_keys.insert(canonical_spelling(input));
     std::vector<BatchItem> items;
+    items.reserve(inputs.size());
     for (const std::string& input : inputs) {
         BatchItem item{input, batch_output_name(input, out_dir, extension,
                                                 naming == BatchNaming::keep_extension)};
+        if (!numbered) {
+            items.push_back(std::move(item));
+            continue;
+        }
         std::string key = canonical_spelling(item.output);
-        if (naming == BatchNaming::numbered && outputs.count(key) != 0) {
+        if (outputs.count(key) != 0) {
             // NAME-2.EXT, NAME-3.EXT, ...: the first number no other output
             // and no input of the batch has.
             const std::string base = item.output.substr(0, item.output.size() - extension.size());
@@ -70,19 +104,23 @@ BatchPlan plan_batch(std::span<const std::string> inputs, std::string_view out_d
 
 BatchPlan check_plan(std::span<const std::string> inputs, std::vector<BatchItem> items) {
     BatchPlan plan;
-    std::map<std::string, std::size_t> output_of;  // canonical output -> first input
-    std::map<std::string, std::size_t> input_of;   // canonical input -> index
+    plan.items.reserve(items.size());
+    SpellingIndex output_of;  // canonical output -> first item
+    SpellingIndex input_of;   // canonical input -> index
+    const auto input_spelling = [&](std::size_t i) { return canonical_spelling(inputs[i]); };
+    const auto output_spelling = [&](std::size_t i) {
+        return canonical_spelling(plan.items[i].output);
+    };
     // Hard links share no spelling: existing files are also told by their inode.
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> inode_of;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        input_of.emplace(canonical_spelling(inputs[i]), i);
+        input_of.add(canonical_spelling(inputs[i]), i);
         if (const auto id = platform::file_identity(inputs[i])) inode_of.emplace(*id, i);
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
         BatchItem& item = items[i];
         const std::string key = canonical_spelling(item.output);
-        auto same = input_of.find(key);
-        std::size_t same_input = same != input_of.end() ? same->second : inputs.size();
+        std::size_t same_input = input_of.find(key, input_spelling).value_or(inputs.size());
         if (same_input == inputs.size()) {
             if (const auto id = platform::file_identity(item.output)) {
                 if (const auto it = inode_of.find(*id); it != inode_of.end())
@@ -94,11 +132,12 @@ BatchPlan check_plan(std::span<const std::string> inputs, std::vector<BatchItem>
                          inputs[same_input] + " itself";
             return plan;
         }
-        if (const auto [it, fresh] = output_of.emplace(key, i); !fresh) {
-            plan.error = items[it->second].input + " and " + item.input +
+        if (const auto earlier = output_of.find(key, output_spelling)) {
+            plan.error = plan.items[*earlier].input + " and " + item.input +
                          " would both be written to " + item.output;
             return plan;
         }
+        output_of.add(key, i);
         plan.items.push_back(std::move(item));
     }
     return plan;
