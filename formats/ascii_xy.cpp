@@ -335,8 +335,11 @@ std::string other_axis_stated(std::string_view line) {
     std::string low;
     low.reserve(line.size());
     for (const char c : line) low += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (low.find("time-of-flight") != std::string::npos ||
-        low.find("time of flight") != std::string::npos)
+    // "The X-axis unit is: Time-of-flight": a line about an axis or a unit, not
+    // any remark that mentions time of flight.
+    if ((low.find("time-of-flight") != std::string::npos ||
+         low.find("time of flight") != std::string::npos) &&
+        (low.find("axis") != std::string::npos || low.find("unit") != std::string::npos))
         return "time-of-flight";
     const auto first = low.find_first_not_of(" \t#'!;");
     if (first == std::string::npos || first == 0) return {};

@@ -236,6 +236,30 @@ TEST(AnglesAsStated, AxesOtherThanTwoThetaAreNamedAndNotReadBackAsAngles) {
     EXPECT_EQ(run_cli({"--axis", "d", "-t", "gsas", (dir / "s.xy").string()}).status, 2);
 }
 
+// A header that says the x axis is time of flight refuses the file; a remark
+// that only mentions it does not.
+TEST(AnglesAsStated, HeaderLinesNamingTheAxis) {
+    struct Case {
+        const char* header;
+        bool refused;
+    } const cases[] = {
+        {"' The X-axis unit is: Time-of-flight", true},
+        {"# x unit: time of flight (us)", true},
+        {"# axis d (\u00c5)", true},
+        {"# axis Q (1/\u00c5)", true},
+        {"# compare with the time-of-flight data of run 12", false},
+        {"# axis 2theta (degrees)", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        Bench b;
+        const ConversionStatus s = b.read(find_format(FormatId::ascii_xy)->codec,
+                                          std::string(c.header) + "\n10 1\n10.1 2\n10.2 3\n");
+        EXPECT_EQ(s, c.refused ? ConversionStatus::not_available : ConversionStatus::done)
+            << b.ws.failure_reason;
+    }
+}
+
 TEST(AnglesAsStated, TimeOfFlightStaysRefused) {
     QELDA_SAMPLE_OR_SKIP(path, "xy/PG3_20254-2_10K.xye");
     ScratchDir dir;
